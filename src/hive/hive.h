@@ -1,0 +1,124 @@
+// An open hive file and the read side of the engine.
+//
+// A TolHive maps its file read-only; the first change copies the base block
+// and the hive-bins area to the heap and from then on only the copies are
+// read and written. Reading never reports errors: damaged records read as
+// nothing, as a key named "?" or as shorter data.
+#pragma once
+
+#include <glib.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "hive/bytes.h"
+#include "hive/format.h"
+
+namespace tol {
+
+// A read-only private mapping of a whole file, unmapped on destruction.
+class Mapping {
+ public:
+  Mapping() = default;
+  Mapping(const void* addr, std::size_t length) : addr_(addr), length_(length) {}
+  Mapping(Mapping&& other) noexcept;
+  Mapping& operator=(Mapping&& other) noexcept;
+  Mapping(const Mapping&) = delete;
+  Mapping& operator=(const Mapping&) = delete;
+  ~Mapping();
+
+  std::span<const std::uint8_t> bytes() const {
+    return {static_cast<const std::uint8_t*>(addr_), length_};
+  }
+  std::size_t length() const { return length_; }
+
+ private:
+  void reset();
+  const void* addr_ = nullptr;
+  std::size_t length_ = 0;
+};
+
+}  // namespace tol
+
+struct TolHive {
+  tol::Mapping mapping;
+  // Heap copies, empty until the hive is writable.
+  std::vector<std::uint8_t> base_copy;
+  std::vector<std::uint8_t> heap_bins;
+  std::uint32_t bins_length = 0;
+  std::uint32_t root_cell = TOL_NO_CELL;
+  std::string path;
+  bool writable = false;
+  bool dirty = false;
+  std::uint32_t alloc_hint = 0;
+  // nk offset -> decoded name; only ever gains correct entries while reading.
+  mutable std::unordered_map<std::uint32_t, std::string> name_cache;
+
+  // The hive-bins area in use (bins_length bytes): the mapping or the heap copy.
+  tol::ByteView bins() const;
+  // The 4096-byte base block: the mapping or the heap copy.
+  tol::ByteView base() const;
+};
+
+using TolHivePtr = std::unique_ptr<TolHive>;
+
+// Opens and maps a hive file. On failure returns null and sets a
+// G_FILE_ERROR error with one of the translated open messages.
+TolHivePtr tol_hive_open(const std::string& path, GError** error);
+// Releases the hive with its mapping and heap copies; unsaved changes are lost.
+void tol_hive_close(TolHivePtr hive);
+// Copies base block and bins to the heap (no-op when already writable).
+void tol_hive_make_writable(TolHive& hive);
+
+// Primary and secondary sequence numbers of the base block. When they differ
+// Windows still holds changes in the hive's transaction logs (.LOG1/.LOG2).
+std::uint32_t tol_hive_primary_sequence(const TolHive& hive);
+std::uint32_t tol_hive_secondary_sequence(const TolHive& hive);
+bool tol_hive_has_pending_log(const TolHive& hive);
+
+// --- Cell and record access: the one place that checks image bounds. -------
+
+// The data of the cell at off (magnitude - 4 bytes), or nothing.
+std::optional<tol::ByteView> tol_hive_cell(const TolHive& hive, std::uint32_t off);
+// As tol_hive_cell, and the cell must hold an nk record (magnitude >= 80, "nk").
+std::optional<tol::ByteView> tol_hive_key(const TolHive& hive, std::uint32_t off);
+// As tol_hive_cell, and the cell must hold a vk record (data >= 20, "vk",
+// data >= 20 + name length).
+std::optional<tol::ByteView> tol_hive_vk(const TolHive& hive, std::uint32_t off);
+
+// --- Keys --------------------------------------------------------------------
+
+std::string tol_hive_key_name(const TolHive& hive, std::uint32_t nk);
+std::vector<std::uint32_t> tol_hive_subkeys(const TolHive& hive, std::uint32_t nk);
+void tol_hive_collect_list(const TolHive& hive, std::uint32_t list,
+                           std::vector<std::uint32_t>& out);
+std::optional<std::uint32_t> tol_hive_find_subkey(const TolHive& hive, std::uint32_t parent,
+                                                  std::string_view name);
+std::string tol_hive_key_path(const TolHive& hive, std::uint32_t nk);
+// The key at a backslash-separated path from the root ("" or "\" is the
+// root), matched name by name ASCII case-insensitively; empty components
+// (doubled or trailing backslashes) are skipped.
+std::optional<std::uint32_t> tol_hive_find_path(const TolHive& hive, std::string_view path);
+
+// --- Values ------------------------------------------------------------------
+
+struct TolHiveValue {
+  std::string name;  // empty for the default value
+  std::uint32_t type = 0;
+  std::vector<std::uint8_t> data;
+  std::uint32_t length() const { return static_cast<std::uint32_t>(data.size()); }
+};
+
+void tol_hive_value_clear(TolHiveValue& value);
+std::uint32_t tol_hive_value_count(const TolHive& hive, std::uint32_t nk);
+bool tol_hive_read_value(const TolHive& hive, std::uint32_t nk, std::uint32_t index,
+                         TolHiveValue& out);
+std::vector<std::uint8_t> tol_hive_value_data(const TolHive& hive, std::uint32_t length_field,
+                                              std::uint32_t offset_field);
+// vk offset of the first value with that name, or TOL_NO_CELL.
+std::uint32_t tol_hive_find_value(const TolHive& hive, std::uint32_t nk, std::string_view name);

@@ -1,0 +1,18 @@
+// Decoding of stored key/value names and UTF-16LE strings.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+// UTF-16LE bytes to UTF-8. Stops at the first 0x0000 unit; "?" for invalid
+// UTF-16 or a lone byte; an odd trailing byte is otherwise ignored.
+std::string tol_utf16_to_utf8(std::span<const std::uint8_t> bytes);
+
+// A stored name to UTF-8: Latin-1 when one_byte is set, else UTF-16LE.
+std::string tol_name_decode(std::span<const std::uint8_t> bytes, bool one_byte);
+
+// ASCII case-insensitive equality of UTF-8 names: A-Z equal a-z, every other
+// byte must match.
+bool tol_name_equal(std::string_view a, std::string_view b);
