@@ -1,0 +1,177 @@
+// tolvane-cli driven from outside, as a script would use it.
+#include <gio/gio.h>
+#include <glib/gstdio.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "hive_builder.h"
+
+using namespace tol::test;
+
+namespace {
+
+struct Result {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string take(GBytes* bytes) {
+  std::string s;
+  if (bytes) {
+    gsize n = 0;
+    const char* p = static_cast<const char*>(g_bytes_get_data(bytes, &n));
+    s.assign(p ? p : "", n);
+    g_bytes_unref(bytes);
+  }
+  return s;
+}
+
+Result cli(const std::vector<std::string>& args) {
+  std::vector<const char*> argv{TOLVANE_CLI};
+  for (const auto& a : args) argv.push_back(a.c_str());
+  argv.push_back(nullptr);
+  Result r;
+  GError* error = nullptr;
+  GSubprocess* proc = g_subprocess_newv(
+      argv.data(),
+      GSubprocessFlags(G_SUBPROCESS_FLAGS_STDOUT_PIPE | G_SUBPROCESS_FLAGS_STDERR_PIPE), &error);
+  GBytes* out = nullptr;
+  GBytes* err = nullptr;
+  if (!proc || !g_subprocess_communicate(proc, nullptr, nullptr, &out, &err, &error)) {
+    ADD_FAILURE() << (error ? error->message : "spawn failed");
+    g_clear_error(&error);
+    if (proc) g_object_unref(proc);
+    return r;
+  }
+  r.status = g_subprocess_get_if_exited(proc) ? g_subprocess_get_exit_status(proc) : -1;
+  r.out = take(out);
+  r.err = take(err);
+  g_object_unref(proc);
+  return r;
+}
+
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = g_dir_make_tmp("tolvane-cli-XXXXXX", nullptr);
+    ASSERT_NE(dir_, nullptr);
+  }
+  void TearDown() override {
+    for (const auto& f : files_) g_remove(f.c_str());
+    g_rmdir(dir_);
+    g_free(dir_);
+  }
+  std::string write(const HiveBuilder& b, const char* name = "test.hiv") {
+    std::string path = std::string(dir_) + "/" + name;
+    b.write_file(path);
+    files_.push_back(path);
+    return path;
+  }
+  std::string sample() {
+    HiveBuilder b;
+    KeySpec root{.name = "ROOT"};
+    KeySpec software{.name = "Software",
+                     .values = {{"", 1, utf16le_sz("default")},
+                                {"Count", 4, le32(0x2A)},
+                                {"Blob", 3, {0xDE, 0xAD, 0xBE, 0xEF}},
+                                {"Zürich", 1, utf16le_sz("Grüezi")}}};
+    // Stored order deliberately not alphabetical: ls must keep it.
+    software.subkeys = {KeySpec{.name = "Zeta"}, KeySpec{.name = "alpha"}, KeySpec{.name = "Mid"}};
+    software.keep_order = true;
+    software.list = ListKind::li;
+    root.subkeys = {software};
+    b.tree(root);
+    return write(b);
+  }
+
+  gchar* dir_ = nullptr;
+  std::vector<std::string> files_;
+};
+
+TEST_F(CliTest, UsageErrorsExitTwo) {
+  EXPECT_EQ(cli({}).status, 2);
+  Result r = cli({"frobnicate"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err.rfind("tolvane-cli: ", 0), 0u) << r.err;
+  EXPECT_EQ(cli({"ls"}).status, 2);
+  EXPECT_EQ(cli({"get", "x"}).status, 2);
+  Result help = cli({"--help"});
+  EXPECT_EQ(help.status, 0);
+  for (const char* c : {"info", "ls", "values", "get"})
+    EXPECT_NE(help.out.find(c), std::string::npos) << c;
+}
+
+TEST_F(CliTest, OpenErrorsAreReportedWithTheEngineMessage) {
+  Result r = cli({"info", std::string(dir_) + "/missing.hiv"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "tolvane-cli: Cannot open the file\n");
+
+  std::string small = std::string(dir_) + "/small";
+  HiveBuilder::write_bytes(small, Bytes(100, 'r'));
+  files_.push_back(small);
+  r = cli({"ls", small});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "tolvane-cli: File is too small — it is not a registry hive\n");
+}
+
+TEST_F(CliTest, LsKeepsStoredOrderAndMatchesPathsCaseInsensitively) {
+  std::string hive = sample();
+  EXPECT_EQ(cli({"ls", hive}).out, "Software\n");
+  EXPECT_EQ(cli({"ls", hive, "\\"}).out, "Software\n");
+  EXPECT_EQ(cli({"ls", hive, "SOFTWARE"}).out, "Zeta\nalpha\nMid\n");
+  EXPECT_EQ(cli({"ls", hive, "\\software\\"}).out, "Zeta\nalpha\nMid\n");
+  Result r = cli({"ls", hive, "Software\\Nope"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Software\\Nope"), std::string::npos);
+}
+
+TEST_F(CliTest, ValuesShowTheValueListTexts) {
+  std::string hive = sample();
+  Result r = cli({"values", hive, "Software"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out,
+            "(Default)\tREG_SZ\tdefault\n"
+            "Count\tREG_DWORD\t0x0000002a (42)\n"
+            "Blob\tREG_BINARY\tde ad be ef (4 B)\n"
+            "Zürich\tREG_SZ\tGrüezi\n");
+}
+
+TEST_F(CliTest, GetWritesRawBytes) {
+  std::string hive = sample();
+  Result r = cli({"get", hive, "software", "COUNT"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, std::string("\x2a\0\0\0", 4));
+  Result def = cli({"get", hive, "Software"});
+  EXPECT_EQ(def.status, 0);
+  EXPECT_EQ(def.out, std::string("d\0e\0f\0a\0u\0l\0t\0\0\0", 16));
+  Result missing = cli({"get", hive, "Software", "Nope"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.err, "tolvane-cli: no such value: Nope\n");
+}
+
+TEST_F(CliTest, InfoReportsChecksumAndPendingLogs) {
+  HiveBuilder clean;
+  clean.tree(KeySpec{.name = "CMI-CreateHive{X}"});
+  clean.set_sequence(7, 7);
+  Result r = cli({"info", write(clean, "clean.hiv")});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("root key name: CMI-CreateHive{X}\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("primary sequence number: 7\n"), std::string::npos);
+  EXPECT_NE(r.out.find("checksum: ok"), std::string::npos);
+  EXPECT_NE(r.out.find("dirty: no\n"), std::string::npos);
+
+  HiveBuilder dirty;
+  dirty.tree(KeySpec{.name = "ROOT"});
+  dirty.set_sequence(9, 8);
+  dirty.override_checksum(0x12345678);
+  r = cli({"info", write(dirty, "dirty.hiv")});
+  EXPECT_NE(r.out.find("checksum: mismatch (stored 0x12345678"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("dirty: yes"), std::string::npos);
+}
+
+}  // namespace

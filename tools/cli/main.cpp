@@ -1,0 +1,54 @@
+// tolvane-cli: scriptable access to hive files through the Tolvane engine.
+#include <clocale>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cli/cli.h"
+#include "cli/support.h"
+
+namespace tolcli {
+
+std::span<const Command> commands() {
+  static const std::vector<Command> all = [] {
+    std::vector<Command> v;
+    for (auto group : {read_commands()}) v.insert(v.end(), group.begin(), group.end());
+    return v;
+  }();
+  return all;
+}
+
+}  // namespace tolcli
+
+namespace {
+
+void print_help(std::FILE* out) {
+  std::fprintf(out,
+               "Usage: tolvane-cli COMMAND ARGUMENTS...\n\n"
+               "Key paths are backslash-separated names from the root (\"\" or \"\\\" is the\n"
+               "root), matched ASCII case-insensitively.\n\nCommands:\n");
+  for (const tolcli::Command& c : tolcli::commands())
+    std::fprintf(out, "  %s %s\n      %s\n", c.name, c.synopsis, c.summary);
+  std::fprintf(out,
+               "\nExit status: 0 success, 1 the operation failed, 2 wrong usage.\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::setlocale(LC_ALL, "");
+  if (argc < 2) {
+    print_help(stderr);
+    return tolcli::kUsage;
+  }
+  const std::string name = argv[1];
+  if (name == "--help" || name == "-h" || name == "help") {
+    print_help(stdout);
+    return tolcli::kOk;
+  }
+  const tolcli::Command* cmd = tolcli::find_command(name);
+  if (!cmd) return tolcli::fail(tolcli::kUsage, "unknown command '" + name + "' (see --help)");
+  std::vector<std::string> args(argv + 2, argv + argc);
+  return cmd->run(args);
+}

@@ -1,0 +1,70 @@
+#include "cli/support.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "hive/names.h"
+
+namespace tolcli {
+
+int fail(int status, std::string_view message) {
+  std::fprintf(stderr, "tolvane-cli: %.*s\n", static_cast<int>(message.size()), message.data());
+  return status;
+}
+
+int usage_error(const Command& cmd) {
+  return fail(kUsage, std::string("usage: tolvane-cli ") + cmd.name + " " + cmd.synopsis);
+}
+
+const Command* find_command(std::string_view name) {
+  for (const Command& c : commands())
+    if (name == c.name) return &c;
+  return nullptr;
+}
+
+TolHivePtr open_hive(const std::string& path) {
+  GError* error = nullptr;
+  TolHivePtr hive = tol_hive_open(path, &error);
+  if (!hive) {
+    fail(kFailed, error ? error->message : "cannot open the hive");
+    g_clear_error(&error);
+  }
+  return hive;
+}
+
+std::optional<std::uint32_t> resolve_key(const TolHive& hive, std::string_view path) {
+  auto key = tol_hive_find_path(hive, path);
+  if (!key) fail(kFailed, "no such key: " + std::string(path));
+  return key;
+}
+
+std::optional<TolHiveValue> read_named_value(const TolHive& hive, std::uint32_t key,
+                                             std::string_view name) {
+  const std::uint32_t count = tol_hive_value_count(hive, key);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    TolHiveValue value;
+    if (tol_hive_read_value(hive, key, i, value) && tol_name_equal(value.name, name))
+      return value;
+  }
+  return std::nullopt;
+}
+
+std::string display_value_name(std::string_view name) {
+  return name.empty() ? std::string("(Default)") : std::string(name);
+}
+
+bool write_all(int fd, std::span<const std::uint8_t> bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes = bytes.subspan(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+}  // namespace tolcli

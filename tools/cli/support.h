@@ -1,0 +1,29 @@
+// Helpers shared by the command implementations.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "cli/cli.h"
+#include "hive/hive.h"
+
+namespace tolcli {
+
+const Command* find_command(std::string_view name);
+
+// Opens a hive; on failure reports the open message and returns null.
+TolHivePtr open_hive(const std::string& path);
+// The nk offset of a backslash path; on failure reports "no such key".
+std::optional<std::uint32_t> resolve_key(const TolHive& hive, std::string_view path);
+// The value with that name (ASCII case-insensitive), or nothing.
+std::optional<TolHiveValue> read_named_value(const TolHive& hive, std::uint32_t key,
+                                             std::string_view name);
+// "(Default)" for the empty name, the name otherwise.
+std::string display_value_name(std::string_view name);
+// Writes every byte, retrying short writes.
+bool write_all(int fd, std::span<const std::uint8_t> bytes);
+
+}  // namespace tolcli
