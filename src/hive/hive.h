@@ -67,6 +67,10 @@ struct TolHive {
 
 using TolHivePtr = std::unique_ptr<TolHive>;
 
+// Levels of "ri" lists naming further "ri" lists that reading follows. Well-
+// formed hives use one; the bound keeps lists that name each other finite.
+inline constexpr int TOL_MAX_LIST_NESTING = 4;
+
 // Opens and maps a hive file. On failure returns null and sets a
 // G_FILE_ERROR error with one of the translated open messages.
 TolHivePtr tol_hive_open(const std::string& path, GError** error);
@@ -93,12 +97,22 @@ std::optional<tol::ByteView> tol_hive_vk(const TolHive& hive, std::uint32_t off)
 
 // --- Keys --------------------------------------------------------------------
 
+// The key's name as UTF-8, served from the name cache after the first call;
+// "?" (never cached) when the record or its name cannot be read.
 std::string tol_hive_key_name(const TolHive& hive, std::uint32_t nk);
+// The nk offsets of the direct subkeys in stored order; none when the record
+// says it has no subkeys. The entries are not checked to be keys.
 std::vector<std::uint32_t> tol_hive_subkeys(const TolHive& hive, std::uint32_t nk);
+// Appends the entries of a li/lf/lh list, or of an ri list's sub-lists in
+// order. A walk looks at no more entries than the image has 4-byte slots, so
+// lists that name each other stay cheap.
 void tol_hive_collect_list(const TolHive& hive, std::uint32_t list,
                            std::vector<std::uint32_t>& out);
+// The first direct subkey whose name matches ASCII case-insensitively.
 std::optional<std::uint32_t> tol_hive_find_subkey(const TolHive& hive, std::uint32_t parent,
                                                   std::string_view name);
+// Names from the root down to the key joined by "\\", without the root's own
+// name: "" for the root, at most TOL_MAX_PATH_NAMES names (those nearest the key).
 std::string tol_hive_key_path(const TolHive& hive, std::uint32_t nk);
 // The key at a backslash-separated path from the root ("" or "\" is the
 // root), matched name by name ASCII case-insensitively; empty components
@@ -115,9 +129,14 @@ struct TolHiveValue {
 };
 
 void tol_hive_value_clear(TolHiveValue& value);
+// The record's number of values, clamped to bins length / 8; 0 for a non-key.
 std::uint32_t tol_hive_value_count(const TolHive& hive, std::uint32_t nk);
+// Reads value number index; false (and out untouched) when any record on the
+// way is unreadable.
 bool tol_hive_read_value(const TolHive& hive, std::uint32_t nk, std::uint32_t index,
                          TolHiveValue& out);
+// The data named by a vk's length and offset fields: inline, one cell or big
+// data; shorter or empty when cells are missing or too small.
 std::vector<std::uint8_t> tol_hive_value_data(const TolHive& hive, std::uint32_t length_field,
                                               std::uint32_t offset_field);
 // vk offset of the first value with that name, or TOL_NO_CELL.

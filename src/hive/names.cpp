@@ -1,0 +1,75 @@
+// Decoding of stored names: Latin-1 or UTF-16LE bytes to UTF-8.
+#include "hive/names.h"
+
+#include <vector>
+
+namespace {
+
+void append_utf8(std::string& out, char32_t c) {
+  auto byte = [&out](std::uint32_t b) { out.push_back(static_cast<char>(b)); };
+  if (c < 0x80) {
+    byte(c);
+  } else if (c < 0x800) {
+    byte(0xC0 | (c >> 6));
+    byte(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    byte(0xE0 | (c >> 12));
+    byte(0x80 | ((c >> 6) & 0x3F));
+    byte(0x80 | (c & 0x3F));
+  } else {
+    byte(0xF0 | (c >> 18));
+    byte(0x80 | ((c >> 12) & 0x3F));
+    byte(0x80 | ((c >> 6) & 0x3F));
+    byte(0x80 | (c & 0x3F));
+  }
+}
+
+bool is_high_surrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
+bool is_low_surrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+
+}  // namespace
+
+std::string tol_utf16_to_utf8(std::span<const std::uint8_t> bytes) {
+  if (bytes.empty()) return {};
+  if (bytes.size() == 1) return "?";
+
+  // Names and string data lie at any address inside the image, so the code
+  // units are assembled into an aligned buffer first.
+  std::vector<char16_t> units(bytes.size() / 2);
+  for (std::size_t i = 0; i < units.size(); ++i)
+    units[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+
+  std::string out;
+  out.reserve(units.size());
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    const char16_t u = units[i];
+    if (u == 0) break;
+    if (is_high_surrogate(u)) {
+      if (i + 1 >= units.size() || !is_low_surrogate(units[i + 1])) return "?";
+      const char16_t low = units[++i];
+      append_utf8(out, 0x10000 + ((char32_t{u} - 0xD800) << 10) + (char32_t{low} - 0xDC00));
+    } else if (is_low_surrogate(u)) {
+      return "?";
+    } else {
+      append_utf8(out, u);
+    }
+  }
+  return out;
+}
+
+std::string tol_name_decode(std::span<const std::uint8_t> bytes, bool one_byte) {
+  if (bytes.empty()) return {};
+  if (!one_byte) return tol_utf16_to_utf8(bytes);
+  std::string out;
+  out.reserve(bytes.size());
+  for (const std::uint8_t b : bytes) append_utf8(out, b);
+  return out;
+}
+
+bool tol_name_equal(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (lower(a[i]) != lower(b[i])) return false;
+  return true;
+}

@@ -1,0 +1,225 @@
+// Builder hives read by independent implementations of the format (hivex,
+// libregf, reglookup): if they agree with the builder, tests built on it test
+// the engine against real hive layouts, not against the builder's own idea.
+#include <algorithm>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "hive_fixture.h"
+
+namespace tol::test {
+namespace {
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+Outcome run(const std::vector<std::string>& argv) {
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  char* out = nullptr;
+  char* err = nullptr;
+  int status = 0;
+  GError* error = nullptr;
+  Outcome r;
+  if (!g_spawn_sync(nullptr, args.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, &out,
+                    &err, &status, &error)) {
+    r.err = error->message;
+    g_error_free(error);
+    return r;
+  }
+  r.status = g_spawn_check_wait_status(status, nullptr) ? 0 : 1;
+  r.out = out ? out : "";
+  r.err = err ? err : "";
+  g_free(out);
+  g_free(err);
+  return r;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> result;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) result.push_back(line);
+  return result;
+}
+
+bool ascii(const std::string& s) {
+  return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+class Peers : public HiveTest {
+ protected:
+  void SetUp() override {
+    HiveTest::SetUp();
+    KeySpec root = key("ROOT");
+    root.values = {
+        val("", 1, utf16le_sz("default")),
+        val("dw", 4, le32(0x12345678)),
+        val("four", 3, {1, 2, 3, 4}),
+        val("cell", 3, pattern(100, 1)),
+        val("max", 3, pattern(16344, 2)),
+        val("big", 3, pattern(50001, 3)),
+        val("Gr\xC3\xB6\xC3\x9F" "e", 1, utf16le_sz("Gr\xC3\xBC\xC3\x9F" "e")),
+    };
+    KeySpec lf = key("Lf", {key("zeta"), key("Alpha"), key("beta"), key("Gamma")});
+    KeySpec lh = key("Lh", {key("one"), key("two"), key("three")});
+    lh.list = ListKind::lh;
+    KeySpec li = key("Li", {key("x"), key("y")});
+    li.list = ListKind::li;
+    KeySpec ri = key("Ri", {key("k1"), key("k2"), key("k3"), key("k4"), key("k5"), key("k6")});
+    ri.list = ListKind::ri;
+    ri.ri_parts = {{ListKind::lf, 2}, {ListKind::li, 1}, {ListKind::lh, 3}};
+    KeySpec ri_default = key("RiDefault", {key("a"), key("b"), key("c")});
+    ri_default.list = ListKind::ri;
+    KeySpec wide = key("Z\xC3\xBCrich", {key("\xE6\x9D\xB1\xE4\xBA\xAC")});  // Zürich, 東京
+    KeySpec latin = key("Caf\xC3\xA9");
+    latin.form = NameForm::Latin1;
+    KeySpec emoji = key("smile\xF0\x9F\x98\x80");
+    root.subkeys = {lf, lh, li, ri, ri_default, wide, latin, emoji};
+    tree_ = builder_.tree(root);
+    file_ = write(builder_.image());
+  }
+
+  static void require(const char* tool) {
+    char* found = g_find_program_in_path(tool);
+    if (found == nullptr) GTEST_SKIP() << tool << " is not installed";
+    g_free(found);
+  }
+
+  std::set<std::string> expected_paths(const std::string& prefix, char sep, bool only_ascii) {
+    std::set<std::string> paths;
+    for (const auto& [path, off] : tree_.keys) {
+      if (only_ascii && !ascii(path)) continue;
+      std::string p = path;
+      std::replace(p.begin(), p.end(), '\\', sep);
+      paths.insert(path.empty() ? prefix : prefix + (prefix.back() == sep ? "" : std::string(1, sep)) + p);
+    }
+    return paths;
+  }
+
+  HiveBuilder builder_;
+  BuiltTree tree_;
+  std::string file_;
+};
+
+TEST_F(Peers, EngineReadsTheSameTree) {
+  TolHivePtr hive = open(builder_);
+  ASSERT_NE(hive, nullptr);
+  for (const auto& [path, off] : tree_.keys) {
+    EXPECT_EQ(tol_hive_find_path(*hive, path), off) << path;
+    EXPECT_EQ(tol_hive_key_path(*hive, off), path);
+  }
+  EXPECT_THAT(subkey_names(*hive, tree_.key("Ri")), ::testing::ElementsAre("k1", "k2", "k3", "k4", "k5", "k6"));
+}
+
+TEST_F(Peers, Hivexsh) {
+  require("hivexsh");
+  const std::string script = path("script.txt");
+  ASSERT_TRUE(g_file_set_contents(script.c_str(),
+                                  "ls\ncd \\Lf\nls\ncd \\Ri\nls\ncd \\\nlsval dw\nlsval four\n", -1, nullptr));
+  const Outcome r = run({"hivexsh", "-f", script, file_});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_THAT(lines(r.out), ::testing::ElementsAre(
+                                "Caf\xC3\xA9", "Lf", "Lh", "Li", "Ri", "RiDefault", "smile\xF0\x9F\x98\x80",
+                                "Z\xC3\xBCrich",                                      // root, Windows order
+                                "Alpha", "beta", "Gamma", "zeta",                     // Lf
+                                "k1", "k2", "k3", "k4", "k5", "k6",                   // Ri
+                                "305419896", "\x01\x02\x03\x04"));                  // values
+}
+
+TEST_F(Peers, HivexregeditExport) {
+  require("hivexregedit");
+  const Outcome r = run({"hivexregedit", "--export", file_, "\\"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::set<std::string> keys;
+  for (std::string line : lines(r.out)) {
+    if (line.size() < 2 || line.front() != '[' || line.back() != ']') continue;
+    // Perl prints names that fit Latin-1 in Latin-1, others in UTF-8.
+    if (!g_utf8_validate(line.c_str(), static_cast<gssize>(line.size()), nullptr)) {
+      gchar* utf8 = g_convert(line.c_str(), static_cast<gssize>(line.size()), "UTF-8", "ISO-8859-1",
+                              nullptr, nullptr, nullptr);
+      ASSERT_NE(utf8, nullptr);
+      line = utf8;
+      g_free(utf8);
+    }
+    keys.insert(line.substr(1, line.size() - 2));
+  }
+  EXPECT_EQ(keys, expected_paths("\\", '\\', false));
+  EXPECT_NE(r.out.find("\"dw\"=dword:12345678"), std::string::npos);
+}
+
+TEST_F(Peers, HivexgetBigData) {
+  require("hivexget");
+  // Through a file: the bytes hold NULs.
+  const std::string raw = path("big.bin");
+  const Outcome big = run({"sh", "-c", "hivexget \"$0\" '\\' big > \"$1\"", file_, raw});
+  ASSERT_EQ(big.status, 0) << big.err;
+  gchar* contents = nullptr;
+  gsize length = 0;
+  ASSERT_TRUE(g_file_get_contents(raw.c_str(), &contents, &length, nullptr));
+  EXPECT_EQ(Bytes(contents, contents + length), pattern(50001, 3));
+  g_free(contents);
+}
+
+TEST_F(Peers, Regfexport) {
+  require("regfexport");
+  const Outcome r = run({"regfexport", file_});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  std::set<std::string> keys;
+  std::map<std::string, std::string> sizes;  // value name -> "Data size" of the root's values
+  std::string value;
+  bool in_root = false;
+  for (const auto& line : lines(r.out)) {
+    if (line.rfind("Key path: ", 0) == 0) {
+      keys.insert(line.substr(10));
+      in_root = line == "Key path: ROOT";
+    } else if (in_root && line.rfind("Value: ", 0) == 0) {
+      value = line.substr(line.find(' ', 7) + 1);
+    } else if (in_root && line.rfind("Data size: ", 0) == 0) {
+      sizes[value] = line.substr(11);
+    }
+  }
+  EXPECT_EQ(keys, expected_paths("ROOT", '\\', false));
+  EXPECT_EQ(sizes["dw"], "4");
+  EXPECT_EQ(sizes["four"], "4");
+  EXPECT_EQ(sizes["cell"], "100");
+  EXPECT_EQ(sizes["max"], "16344");
+  EXPECT_EQ(sizes["big"], "50001");
+  EXPECT_EQ(sizes["Gr\xC3\xB6\xC3\x9F" "e"], "12");
+}
+
+TEST_F(Peers, Reglookup) {
+  require("reglookup");
+  const Outcome r = run({"reglookup", "-s", file_});
+  ASSERT_EQ(r.status, 0) << r.err;
+  // Names and strings outside ASCII only draw warnings about the output encoding.
+  for (const auto& line : lines(r.err)) {
+    EXPECT_TRUE(line.find("converting") != std::string::npos || line.find("quoting") != std::string::npos)
+        << line;
+  }
+  std::set<std::string> keys;
+  std::size_t big = 0;
+  for (const auto& line : lines(r.out)) {
+    const auto comma = line.find(',');
+    if (comma == std::string::npos) continue;
+    const std::string rest = line.substr(comma);
+    if (rest.rfind(",KEY,", 0) == 0) {
+      keys.insert(line.substr(0, comma));
+      // The shared sk record parses: owner Administrators, group SYSTEM.
+      EXPECT_NE(rest.find("S-1-5-32-544,S-1-5-18"), std::string::npos) << line;
+    }
+    if (line.rfind("//big,BINARY,", 0) == 0) big = line.size();
+  }
+  for (const auto& p : expected_paths("/", '/', true)) EXPECT_TRUE(keys.contains(p)) << p;
+  EXPECT_EQ(keys.size(), tree_.keys.size());
+  EXPECT_GT(big, 50001u);  // every byte printed, escaped or not
+}
+
+}  // namespace
+}  // namespace tol::test
