@@ -1,0 +1,553 @@
+// A read-only consistency check of a whole hive: the things Windows relies on
+// when it loads a hive, and the things the engine's own writers must get right.
+#include "hive/check.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "hive/names.h"
+#include "hive/security.h"
+#include "hive/winorder.h"
+
+namespace {
+
+// Beyond this the report would only repeat itself: one damaged list can make
+// every key below it look wrong.
+constexpr std::size_t kMaxProblems = 1000;
+constexpr std::uint32_t kNkClassLength = 0x4A;
+
+enum class Kind : std::uint8_t {
+  none,
+  key,
+  subkey_list,
+  value_list,
+  value,
+  data,
+  big_data,
+  segment_list,
+  segment,
+  security,
+  class_name,
+};
+
+const char* kind_name(Kind kind) {
+  switch (kind) {
+    case Kind::key: return "key record";
+    case Kind::subkey_list: return "subkey list";
+    case Kind::value_list: return "value list";
+    case Kind::value: return "value record";
+    case Kind::data: return "data cell";
+    case Kind::big_data: return "big data record";
+    case Kind::segment_list: return "segment list";
+    case Kind::segment: return "data segment";
+    case Kind::security: return "security record";
+    case Kind::class_name: return "class name";
+    case Kind::none: break;
+  }
+  return "record";
+}
+
+std::string hex(std::uint64_t v) {
+  char buf[24];
+  g_snprintf(buf, sizeof buf, "0x%" PRIX64, v);
+  return buf;
+}
+
+std::string quoted(std::string_view s) { return "\"" + std::string(s) + "\""; }
+
+// How the nk largest-length fields count a stored name: bytes of its UTF-16
+// form, twice the stored length for names kept one byte per character.
+std::uint32_t utf16_bytes(std::uint16_t stored_length, bool one_byte) {
+  return one_byte ? std::uint32_t{stored_length} * 2 : stored_length;
+}
+
+std::string ascii_folded(std::string_view s) {
+  std::string out(s);
+  for (auto& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
+std::optional<tol::ByteView> sk_record(const TolHive& hive, std::uint32_t off) {
+  auto cell = tol_hive_cell(hive, off);
+  if (!cell || cell->size() < TOL_SK_MIN_DATA || !cell->starts_with("sk")) return std::nullopt;
+  return cell;
+}
+
+class Checker {
+ public:
+  explicit Checker(const TolHive& hive) : hive_(hive), bins_(hive.bins()) {}
+
+  TolCheckReport run() {
+    check_base();
+    walk_bins();
+    check_key(hive_.root_cell, TOL_NO_CELL, "", 0);
+    check_security();
+    if (suppressed_ > 0)
+      report_.problems.push_back("... and " + std::to_string(suppressed_) + " more problems");
+    return std::move(report_);
+  }
+
+ private:
+  struct Claim {
+    Kind kind = Kind::none;
+    std::uint32_t key = TOL_NO_CELL;  // nk offset of the key the record belongs to
+  };
+  struct SecurityUse {
+    std::uint32_t keys = 0;
+    std::uint32_t first_key = TOL_NO_CELL;
+  };
+
+  void problem(std::string line) {
+    if (report_.problems.size() < kMaxProblems)
+      report_.problems.push_back(std::move(line));
+    else
+      ++suppressed_;
+  }
+
+  static std::string display(const std::string& path) { return path.empty() ? "\\" : path; }
+  std::string path_of(std::uint32_t key) const {
+    const auto it = paths_.find(key);
+    return it == paths_.end() ? hex(key) : display(it->second);
+  }
+
+  // --- Base block and bins. -------------------------------------------------
+
+  void check_base() {
+    const tol::ByteView base = hive_.base();
+    const std::uint32_t size = base.u32(TOL_BASE_BINS_SIZE);
+    if (size == 0 || size % 4096 != 0)
+      problem("base block: hive bins data size " + hex(size) + " is not a positive multiple of 4096");
+    if (size > hive_.bins_length)
+      problem("base block: hive bins data size " + hex(size) + " exceeds the " +
+              hex(hive_.bins_length) + " bytes of bins the file holds");
+    // The checksum is written by the save; an image with unsaved changes
+    // still carries the one of its last save.
+    const std::uint32_t stored = base.u32(TOL_BASE_CHECKSUM);
+    const std::uint32_t computed = tol_hive_checksum(base);
+    if (!hive_.dirty && stored != computed)
+      problem("base block: checksum " + hex(stored) + " should be " + hex(computed));
+  }
+
+  // Bins tile the hive-bins area and cells tile each bin; Windows refuses a
+  // hive where they do not. Records the start and state of every cell.
+  void walk_bins() {
+    std::uint64_t off = 0;
+    const std::uint64_t end = hive_.bins_length;
+    while (off < end) {
+      const std::string where = "bin at " + hex(off) + ": ";
+      const tol::ByteView header = bins_.sub(off, TOL_BIN_HEADER_SIZE);
+      if (!header.starts_with("hbin")) {
+        problem(where + "missing \"hbin\" signature");
+        return;
+      }
+      if (header.u32(4) != off) problem(where + "offset field says " + hex(header.u32(4)));
+      const std::uint64_t size = header.u32(8);
+      if (size < 4096 || size % 4096 != 0 || off + size > end) {
+        problem(where + "size " + hex(size) + " is not a multiple of 4096 inside the bins area");
+        return;
+      }
+      for (std::uint64_t c = off + TOL_BIN_HEADER_SIZE; c < off + size;) {
+        const auto v = static_cast<std::int32_t>(bins_.u32(c));
+        const std::uint64_t m = v < 0 ? -static_cast<std::int64_t>(v) : v;
+        if (c + 4 > off + size || m < 8 || m % 8 != 0 || c + m > off + size) {
+          problem(where + "cell at " + hex(c) + " has the size " + hex(static_cast<std::uint32_t>(v)) +
+                  ", which does not fit the bin");
+          return;
+        }
+        cell_starts_.push_back(static_cast<std::uint32_t>(c));
+        cell_allocated_.push_back(v < 0);
+        c += m;
+      }
+      off += size;
+    }
+    cells_known_ = true;
+    cell_claims_.resize(cell_starts_.size());
+  }
+
+  // Every record belongs to exactly one owner, starts a cell and lies in an
+  // allocated one. False when the cell was claimed before.
+  bool claim(std::uint32_t off, Kind kind, std::uint32_t key, const std::string& where) {
+    Claim* owner = nullptr;
+    bool allocated = static_cast<std::int32_t>(bins_.u32(off)) < 0;
+    bool starts_cell = true;
+    if (cells_known_) {
+      const auto it = std::lower_bound(cell_starts_.begin(), cell_starts_.end(), off);
+      starts_cell = it != cell_starts_.end() && *it == off;
+      if (starts_cell) {
+        const auto index = static_cast<std::size_t>(it - cell_starts_.begin());
+        owner = &cell_claims_[index];
+        allocated = cell_allocated_[index];
+      }
+    }
+    if (owner == nullptr) owner = &loose_claims_[off];
+    if (owner->kind != Kind::none) {
+      problem(where + ": " + kind_name(kind) + " at " + hex(off) + " is already used as the " +
+              kind_name(owner->kind) + " of " + path_of(owner->key));
+      return false;
+    }
+    *owner = Claim{kind, key};
+    if (!starts_cell)
+      problem(where + ": " + kind_name(kind) + " at " + hex(off) + " does not start a cell");
+    else if (!allocated)
+      problem(where + ": " + kind_name(kind) + " at " + hex(off) + " lies in a free cell");
+    return true;
+  }
+
+  // --- Keys. ----------------------------------------------------------------
+
+  void check_key(std::uint32_t nk, std::uint32_t parent, const std::string& path, int depth) {
+    const std::string where = display(path);
+    if (depth >= TOL_MAX_KEY_DEPTH) {
+      walk_cut_ = true;
+      problem(where + ": keys nested deeper than " + std::to_string(TOL_MAX_KEY_DEPTH - 1) +
+              " levels (possible cycle)");
+      return;
+    }
+    const auto key = tol_hive_key(hive_, nk);
+    if (!key) {
+      problem(where + ": the key record at " + hex(nk) + " is unreadable");
+      return;
+    }
+    paths_.emplace(nk, path);
+    if (!claim(nk, Kind::key, nk, where)) return;
+    ++report_.keys;
+
+    if (key->size() < std::size_t{TOL_NK_MIN_DATA} + key->u16(TOL_NK_NAME_LENGTH))
+      problem(where + ": the key name runs past the end of its record");
+    // The root's parent field names nothing Windows follows.
+    if (parent != TOL_NO_CELL && key->u32(TOL_NK_PARENT) != parent)
+      problem(where + ": parent field " + hex(key->u32(TOL_NK_PARENT)) + " should be " + hex(parent));
+
+    auto& use = security_uses_[key->u32(TOL_NK_SECURITY)];
+    if (use.keys++ == 0) use.first_key = nk;
+
+    const std::uint32_t class_cell = key->u32(TOL_NK_CLASS);
+    const std::uint16_t class_length = key->u16(kNkClassLength);
+    if (class_cell != TOL_NO_CELL && class_length > 0) {
+      const auto cls = tol_hive_cell(hive_, class_cell);
+      if (!cls || cls->size() < class_length)
+        problem(where + ": the class name at " + hex(class_cell) + " is unreadable");
+      else
+        claim(class_cell, Kind::class_name, nk, where);
+    }
+
+    check_values(nk, where);
+    check_subkeys(nk, path, depth);
+  }
+
+  void check_subkeys(std::uint32_t nk, const std::string& path, int depth) {
+    const std::string where = display(path);
+    const auto key = tol_hive_key(hive_, nk);
+    const std::uint32_t count = key->u32(TOL_NK_SUBKEY_COUNT);
+    const std::uint32_t list = key->u32(TOL_NK_SUBKEY_LIST);
+    const std::uint32_t largest = key->u32(TOL_NK_MAX_SUBKEY_NAME) & 0xFFFFu;
+    if (count == 0) return;
+    if (list == TOL_NO_CELL) {
+      problem(where + ": " + std::to_string(count) + " subkeys but no subkey list");
+      return;
+    }
+
+    std::vector<std::uint32_t> children;
+    collect(nk, where, list, false, children);
+    if (children.size() != count)
+      problem(where + ": subkey count " + std::to_string(count) + " but the subkey list holds " +
+              std::to_string(children.size()));
+
+    // Windows compares the stored code units, so the order is checked on
+    // them rather than on decoded text (which turns broken UTF-16 into "?").
+    std::uint32_t longest = 0;
+    std::uint32_t previous = TOL_NO_CELL;
+    for (const std::uint32_t child : children) {
+      const auto sub = tol_hive_key(hive_, child);
+      if (!sub || sub->size() < std::size_t{TOL_NK_MIN_DATA} + sub->u16(TOL_NK_NAME_LENGTH)) {
+        previous = TOL_NO_CELL;
+        continue;
+      }
+      const bool one_byte = (sub->u16(TOL_NK_FLAGS) & TOL_NK_FLAG_ASCII_NAME) != 0;
+      longest = std::max(longest, utf16_bytes(sub->u16(TOL_NK_NAME_LENGTH), one_byte));
+      if (previous != TOL_NO_CELL) {
+        const int order = tol::compare_windows(tol::stored_key_name(hive_, previous),
+                                               tol::stored_key_name(hive_, child));
+        if (order == 0)
+          problem(where + ": two subkeys are named " + quoted(tol_hive_key_name(hive_, child)));
+        else if (order > 0)
+          problem(where + ": subkeys out of Windows order: " +
+                  quoted(tol_hive_key_name(hive_, previous)) + " before " +
+                  quoted(tol_hive_key_name(hive_, child)));
+      }
+      previous = child;
+    }
+    if (largest < longest)
+      problem(where + ": largest subkey name length " + std::to_string(largest) +
+              " is below the " + std::to_string(longest) + " bytes of its longest subkey name");
+
+    for (const std::uint32_t child : children) {
+      const std::string name = tol_hive_key_name(hive_, child);
+      check_key(child, nk, path + "\\" + name, depth + 1);
+    }
+  }
+
+  // One subkey list and, for "ri", the lists it names. Windows accepts only
+  // leaf lists ("li", "lf", "lh") below an "ri".
+  void collect(std::uint32_t nk, const std::string& where, std::uint32_t list, bool below_ri,
+               std::vector<std::uint32_t>& out) {
+    const auto cell = tol_hive_cell(hive_, list);
+    if (!cell || cell->size() < 4) {
+      problem(where + ": the subkey list at " + hex(list) + " is unreadable");
+      return;
+    }
+    if (!claim(list, Kind::subkey_list, nk, where)) return;
+    const std::uint64_t count = cell->u16(2);
+    const std::string sig{static_cast<char>(cell->u8(0)), static_cast<char>(cell->u8(1))};
+    std::uint64_t entry = 0;
+    if (sig == "li" || sig == "ri")
+      entry = 4;
+    else if (sig == "lf" || sig == "lh")
+      entry = 8;
+    if (entry == 0 || (sig == "ri" && below_ri)) {
+      problem(where + ": the subkey list at " + hex(list) + " has the signature " +
+              quoted(escape(sig)) +
+              (entry == 0 ? "" : " inside an \"ri\" list"));
+      return;
+    }
+    if (count == 0) {
+      problem(where + ": the subkey list at " + hex(list) + " is empty");
+      return;
+    }
+    if (cell->size() < 4 + count * entry) {
+      problem(where + ": the subkey list at " + hex(list) + " is too short for its " +
+              std::to_string(count) + " entries");
+      return;
+    }
+    for (std::uint64_t i = 0; i < count; ++i) {
+      const std::uint32_t off = cell->u32(4 + i * entry);
+      if (sig == "ri")
+        collect(nk, where, off, true, out);
+      else
+        out.push_back(off);
+    }
+  }
+
+  static std::string escape(const std::string& s) {
+    std::string out;
+    for (const char c : s) {
+      if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
+        out += c;
+      } else {
+        char buf[8];
+        g_snprintf(buf, sizeof buf, "\\x%02X", static_cast<unsigned char>(c));
+        out += buf;
+      }
+    }
+    return out;
+  }
+
+  // --- Values. --------------------------------------------------------------
+
+  void check_values(std::uint32_t nk, const std::string& where) {
+    const auto key = tol_hive_key(hive_, nk);
+    const std::uint32_t count = key->u32(TOL_NK_VALUE_COUNT);
+    const std::uint32_t largest_name = key->u32(TOL_NK_MAX_VALUE_NAME);
+    const std::uint32_t largest_data = key->u32(TOL_NK_MAX_VALUE_DATA);
+    const std::uint32_t list_off = key->u32(TOL_NK_VALUE_LIST);
+    if (count == 0) return;
+
+    const auto list = tol_hive_cell(hive_, list_off);
+    if (!list) {
+      problem(where + ": the value list at " + hex(list_off) + " is unreadable");
+      return;
+    }
+    if (!claim(list_off, Kind::value_list, nk, where)) return;
+    std::uint64_t n = count;
+    if (list->size() / 4 < n) {
+      problem(where + ": value count " + std::to_string(count) + " but the value list at " +
+              hex(list_off) + " has room for " + std::to_string(list->size() / 4));
+      n = list->size() / 4;
+    }
+
+    std::uint32_t longest_name = 0;
+    std::uint32_t longest_data = 0;
+    std::unordered_set<std::string> names;
+    for (std::uint64_t i = 0; i < n; ++i) {
+      const std::uint32_t off = list->u32(i * 4);
+      const auto vk = tol_hive_vk(hive_, off);
+      if (!vk) {
+        problem(where + ": value " + std::to_string(i) + " (record at " + hex(off) + ") is unreadable");
+        continue;
+      }
+      const bool one_byte = (vk->u16(TOL_VK_FLAGS) & TOL_VK_FLAG_ASCII_NAME) != 0;
+      const std::uint16_t name_length = vk->u16(TOL_VK_NAME_LENGTH);
+      const std::string name =
+          tol_name_decode(vk->sub(TOL_VK_NAME, name_length).span(), one_byte);
+      const std::string label = where + ": value " + quoted(name);
+      if (!claim(off, Kind::value, nk, label)) continue;
+      ++report_.values;
+      if (!names.insert(ascii_folded(name)).second)
+        problem(where + ": two values are named " + quoted(name));
+      longest_name = std::max(longest_name, utf16_bytes(name_length, one_byte));
+      longest_data = std::max(longest_data, check_data(nk, label, vk->u32(TOL_VK_DATA_LENGTH),
+                                                       vk->u32(TOL_VK_DATA_OFFSET)));
+    }
+    if (largest_name < longest_name)
+      problem(where + ": largest value name length " + std::to_string(largest_name) +
+              " is below the " + std::to_string(longest_name) + " bytes of its longest value name");
+    if (largest_data < longest_data)
+      problem(where + ": largest value data length " + std::to_string(largest_data) +
+              " is below the " + std::to_string(longest_data) + " bytes of its largest value");
+  }
+
+  // Checks where a value's data live; returns the data length the record claims.
+  std::uint32_t check_data(std::uint32_t nk, const std::string& label, std::uint32_t length_field,
+                           std::uint32_t offset) {
+    const std::uint32_t length = length_field & ~TOL_DATA_INLINE_BIT;
+    if ((length_field & TOL_DATA_INLINE_BIT) != 0) {
+      if (length > 4) problem(label + ": inline data length " + std::to_string(length) + " exceeds 4");
+      return length;
+    }
+    if (length == 0) return 0;
+
+    if (length <= TOL_BIG_DATA_SEGMENT) {
+      const auto cell = tol_hive_cell(hive_, offset);
+      if (!cell || cell->size() < length)
+        problem(label + ": the data cell at " + hex(offset) + " is unreadable or shorter than " +
+                std::to_string(length) + " bytes");
+      else
+        claim(offset, Kind::data, nk, label);
+      return length;
+    }
+
+    const auto db = tol_hive_cell(hive_, offset);
+    if (!db || db->size() <= 7 || !db->starts_with("db")) {
+      problem(label + ": the big data record at " + hex(offset) + " is unreadable");
+      return length;
+    }
+    if (!claim(offset, Kind::big_data, nk, label)) return length;
+    const std::uint32_t count = db->u16(2);
+    const std::uint32_t needed = (length + TOL_BIG_DATA_SEGMENT - 1) / TOL_BIG_DATA_SEGMENT;
+    if (count != needed)
+      problem(label + ": " + std::to_string(length) + " bytes of big data need " +
+              std::to_string(needed) + " segments, the record has " + std::to_string(count));
+    const std::uint32_t list_off = db->u32(4);
+    const auto list = tol_hive_cell(hive_, list_off);
+    if (!list || list->size() < std::uint64_t{count} * 4) {
+      problem(label + ": the segment list at " + hex(list_off) + " is unreadable");
+      return length;
+    }
+    if (!claim(list_off, Kind::segment_list, nk, label)) return length;
+
+    std::uint64_t gathered = 0;
+    for (std::uint32_t i = 0; i < count; ++i) {
+      const std::uint32_t seg_off = list->u32(std::size_t{i} * 4);
+      const auto segment = tol_hive_cell(hive_, seg_off);
+      if (!segment) {
+        problem(label + ": data segment " + std::to_string(i) + " at " + hex(seg_off) +
+                " is unreadable");
+        break;
+      }
+      claim(seg_off, Kind::segment, nk, label);
+      // Windows takes a full segment from every cell but the last.
+      if (i + 1 < count && segment->size() < TOL_BIG_DATA_SEGMENT)
+        problem(label + ": data segment " + std::to_string(i) + " holds only " +
+                std::to_string(segment->size()) + " bytes");
+      gathered += std::min<std::uint64_t>({segment->size(), TOL_BIG_DATA_SEGMENT, length - gathered});
+    }
+    if (gathered < length)
+      problem(label + ": big data give " + std::to_string(gathered) + " of " +
+              std::to_string(length) + " bytes");
+    return length;
+  }
+
+  // --- Security records. ----------------------------------------------------
+
+  void check_security() {
+    const auto root = tol_hive_key(hive_, hive_.root_cell);
+    if (!root) return;
+    const std::uint32_t start = root->u32(TOL_NK_SECURITY);
+    std::unordered_set<std::uint32_t> ring;
+
+    if (!sk_record(hive_, start)) {
+      problem("security list: the root key's security record at " + hex(start) + " is unreadable");
+    } else {
+      // Windows walks the forward links from the root key's record and must
+      // come back to it; back links must mirror the walk.
+      std::uint32_t cur = start;
+      ring.insert(start);
+      for (;;) {
+        const std::uint32_t next = sk_record(hive_, cur)->u32(TOL_SK_FLINK);
+        const auto rec = sk_record(hive_, next);
+        if (!rec) {
+          problem("security list: the forward link of " + hex(cur) + " names " + hex(next) +
+                  ", which is not a security record");
+          break;
+        }
+        if (rec->u32(TOL_SK_BLINK) != cur)
+          problem("security list: the back link of " + hex(next) + " is " +
+                  hex(rec->u32(TOL_SK_BLINK)) + ", should be " + hex(cur));
+        if (next == start) break;
+        if (!ring.insert(next).second) {
+          problem("security list: it loops at " + hex(next) + " without returning to " + hex(start));
+          break;
+        }
+        cur = next;
+      }
+    }
+
+    std::vector<std::uint32_t> records(ring.begin(), ring.end());
+    for (const auto& [off, use] : security_uses_)
+      if (!ring.contains(off)) records.push_back(off);
+    std::sort(records.begin(), records.end());
+    report_.security_records = static_cast<std::uint32_t>(records.size());
+
+    for (const std::uint32_t off : records) {
+      const auto it = security_uses_.find(off);
+      const SecurityUse use = it == security_uses_.end() ? SecurityUse{} : it->second;
+      const std::string user = use.keys == 0 ? "" : path_of(use.first_key) + ": ";
+      const auto rec = sk_record(hive_, off);
+      if (!rec) {
+        problem(user + "the security record at " + hex(off) + " is unreadable");
+        continue;
+      }
+      claim(off, Kind::security, use.keys == 0 ? hive_.root_cell : use.first_key,
+            use.keys == 0 ? "security list" : path_of(use.first_key));
+      if (!ring.contains(off))
+        problem(user + "the security record at " + hex(off) +
+                " is not on the hive's security list");
+      const std::uint32_t refs = rec->u32(TOL_SK_REFCOUNT);
+      // Keys below the depth limit were not counted; more references than
+      // counted keys proves nothing then.
+      if (refs < use.keys || (refs > use.keys && !walk_cut_))
+        problem("security record at " + hex(off) + ": reference count " + std::to_string(refs) +
+                " but " + std::to_string(use.keys) + (use.keys == 1 ? " key uses" : " keys use") +
+                " it");
+      const std::uint32_t length = rec->u32(TOL_SK_DESC_LENGTH);
+      if (length > rec->size() - TOL_SK_MIN_DATA)
+        problem("security record at " + hex(off) + ": the descriptor runs past the end of its cell");
+      else if (!tol_security_descriptor_valid(rec->sub(TOL_SK_DESC, length).span()))
+        problem("security record at " + hex(off) + ": not a valid self-relative descriptor");
+    }
+  }
+
+  const TolHive& hive_;
+  const tol::ByteView bins_;
+  TolCheckReport report_;
+  std::size_t suppressed_ = 0;
+  bool cells_known_ = false;
+  bool walk_cut_ = false;
+  // Every cell of the bins in ascending order, when the bins could be walked;
+  // a hive has millions of them, so they are kept compact.
+  std::vector<std::uint32_t> cell_starts_;
+  std::vector<bool> cell_allocated_;
+  std::vector<Claim> cell_claims_;
+  // Claims of offsets that start no known cell.
+  std::unordered_map<std::uint32_t, Claim> loose_claims_;
+  std::unordered_map<std::uint32_t, std::string> paths_;
+  std::unordered_map<std::uint32_t, SecurityUse> security_uses_;
+};
+
+}  // namespace
+
+TolCheckReport tol_hive_check(const TolHive& hive) { return Checker(hive).run(); }

@@ -1,0 +1,81 @@
+// The write side of the engine: cell allocation, data storage, key and value
+// operations. Every operation works on the heap image of a TolHive (making it
+// writable first where it writes), never saves and never reports messages:
+// failure is the result alone.
+//
+// Pointers and views into the image are invalid after any allocation (the
+// bins buffer may move): keep cell offsets and look records up again.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "hive/bytes.h"
+#include "hive/hive.h"
+
+// --- Writable record access (the mutable half of the bounds checks). ---------
+
+// The whole hive-bins area of a writable hive; an empty view when not writable.
+tol::MutByteView tol_hive_bins_mut(TolHive& hive);
+// The base block copy of a writable hive; an empty view when not writable.
+tol::MutByteView tol_hive_base_mut(TolHive& hive);
+// As tol_hive_cell / tol_hive_key, writable; nothing when the hive is not writable.
+std::optional<tol::MutByteView> tol_hive_cell_mut(TolHive& hive, std::uint32_t off);
+std::optional<tol::MutByteView> tol_hive_key_mut(TolHive& hive, std::uint32_t off);
+
+// --- Names. ----------------------------------------------------------------------
+
+struct TolEncodedName {
+  std::vector<std::uint8_t> bytes;  // never empty: an empty name has one zero byte
+  std::uint16_t length = 0;         // stored byte count
+  bool one_byte = true;             // stored one byte per character
+  bool fits = true;                 // false when the stored form exceeds 65535 bytes
+};
+TolEncodedName tol_name_encode(std::string_view utf8);
+
+// Windows' order of subkey names: each UTF-16 code unit upper-cased as Windows
+// does, compared unit by unit, a prefix first. <0, 0, >0 like strcmp.
+int tol_name_compare_windows(std::string_view a, std::string_view b);
+// Byte length of a name in UTF-16 form, what the nk largest-length fields count.
+std::uint32_t tol_name_utf16_bytes(std::string_view utf8);
+
+// --- Cell allocator. -------------------------------------------------------------
+
+std::uint32_t tol_hive_alloc_cell(TolHive& hive, std::uint32_t n);
+void tol_hive_free_cell(TolHive& hive, std::uint32_t off);
+
+struct TolDataFields {
+  std::uint32_t length = 0x80000000u;  // vk data length field
+  std::uint32_t offset = 0;            // vk data offset field
+};
+// Nothing when the data are too long for a db record (more than 65535 segments).
+std::optional<TolDataFields> tol_hive_store_data(TolHive& hive, std::span<const std::uint8_t> data);
+void tol_hive_free_data(TolHive& hive, std::uint32_t length_field, std::uint32_t offset_field);
+void tol_hive_free_value(TolHive& hive, std::uint32_t vk);
+
+// --- Lists. ----------------------------------------------------------------------
+
+std::uint32_t tol_hive_list_remove(TolHive& hive, std::uint32_t list, std::uint32_t count,
+                                   std::uint32_t target);
+
+// --- Keys. -----------------------------------------------------------------------
+
+// The nk offset of the new or already existing subkey, or nothing.
+std::optional<std::uint32_t> tol_hive_create_key(TolHive& hive, std::uint32_t parent,
+                                                 std::string_view name);
+bool tol_hive_delete_key(TolHive& hive, std::uint32_t key);
+void tol_hive_free_subtree(TolHive& hive, std::uint32_t key, int level);
+// The key's new nk offset (a renamed key is a new record), or nothing.
+std::optional<std::uint32_t> tol_hive_rename_key(TolHive& hive, std::uint32_t key,
+                                                 std::string_view new_name);
+
+// --- Values. ---------------------------------------------------------------------
+
+bool tol_hive_set_value(TolHive& hive, std::uint32_t key, std::string_view name, std::uint32_t type,
+                        std::span<const std::uint8_t> data);
+bool tol_hive_delete_value(TolHive& hive, std::uint32_t key, std::string_view name);
+bool tol_hive_rename_value(TolHive& hive, std::uint32_t key, std::string_view old_name,
+                           std::string_view new_name);

@@ -1,0 +1,40 @@
+// Atomic save of a hive image, and the undo journal of whole-image snapshots.
+#pragma once
+
+#include <glib.h>
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <vector>
+
+#include "hive/hive.h"
+
+// Writes base block and bins to "<path>.tolvane-tmp", flushes, renames it over
+// the hive and flushes the directory. True when nothing needed writing.
+bool tol_hive_save(TolHive& hive, GError** error);
+
+// The system calls the save makes, replaceable so tests can make each one fail.
+struct TolSaveIo {
+  int (*open)(const char* path, int flags, mode_t mode);
+  ssize_t (*write)(int fd, const void* buf, std::size_t n);
+  int (*fsync)(int fd);
+  int (*close)(int fd);
+  int (*rename)(const char* from, const char* to);
+};
+// nullptr restores the real calls.
+void tol_hive_save_set_io(const TolSaveIo* io);
+
+// At most ten snapshots of a hive, oldest first.
+struct TolUndoJournal {
+  static constexpr std::size_t kMaxSnapshots = 10;
+  std::deque<std::shared_ptr<const std::vector<std::uint8_t>>> snapshots;
+};
+
+// Records base block + bins of the hive (made writable first).
+void tol_journal_record(TolUndoJournal& journal, TolHive& hive);
+// Puts the newest snapshot back into the hive and drops it; false when empty.
+// Does not save.
+bool tol_journal_restore(TolUndoJournal& journal, TolHive& hive);
