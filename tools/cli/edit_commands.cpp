@@ -1,0 +1,401 @@
+// Editing commands. Each opens the hive, applies one operation to the image,
+// saves it atomically and prints one line; on failure the file is untouched.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/cli.h"
+#include "cli/support.h"
+#include "hive/check.h"
+#include "hive/copy.h"
+#include "hive/create.h"
+#include "hive/edit.h"
+#include "hive/save.h"
+#include "hive/security.h"
+#include "value/codec.h"
+
+namespace tolcli {
+namespace {
+
+// Positional arguments and the options editing commands understand.
+struct Args {
+  std::vector<std::string> pos;
+  bool force = false;
+  std::optional<std::string> root_name;
+  std::optional<std::string> set_hex;
+  bool bad = false;
+};
+
+Args parse(std::span<const std::string> raw) {
+  Args a;
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    const std::string& s = raw[i];
+    if (s == "--force") {
+      a.force = true;
+    } else if (s == "--root-name" || s == "--set") {
+      if (i + 1 >= raw.size()) {
+        a.bad = true;
+        break;
+      }
+      (s == "--set" ? a.set_hex : a.root_name) = raw[++i];
+    } else if (s == "--") {
+      a.pos.insert(a.pos.end(), raw.begin() + static_cast<std::ptrdiff_t>(i) + 1, raw.end());
+      break;
+    } else if (s.size() > 2 && s.compare(0, 2, "--") == 0) {
+      a.bad = true;
+      break;
+    } else {
+      a.pos.push_back(s);
+    }
+  }
+  return a;
+}
+
+// What an operation reports: the line to print after a successful save, or
+// nothing when it failed (and has said why).
+using Outcome = std::optional<std::string>;
+
+bool refuse_pending_log(const TolHive& hive, bool force) {
+  if (force || !tol_hive_has_pending_log(hive)) return false;
+  fail(kFailed,
+       "the hive is dirty: Windows still keeps changes to it in its transaction logs "
+       "(.LOG1/.LOG2), and saving would discard them; use --force to edit it anyway");
+  return true;
+}
+
+bool save(TolHive& hive) {
+  GError* error = nullptr;
+  if (tol_hive_save(hive, &error)) return true;
+  fail(kFailed, error && error->message ? error->message : "saving the hive failed");
+  g_clear_error(&error);
+  return false;
+}
+
+int edit(const std::string& path, bool force, const std::function<Outcome(TolHive&)>& op) {
+  TolHivePtr hive = open_hive(path);
+  if (!hive) return kFailed;
+  if (refuse_pending_log(*hive, force)) return kFailed;
+  tol_hive_make_writable(*hive);
+  const Outcome line = op(*hive);
+  if (!line) return kFailed;
+  if (!save(*hive)) return kFailed;
+  std::printf("%s\n", line->c_str());
+  return kOk;
+}
+
+std::string root_or(std::string_view path) {
+  std::string p(path);
+  return p.empty() || p == "\\" ? std::string("\\") : p;
+}
+
+bool valid_key_name(std::string_view name) {
+  return !name.empty() && name.find('\\') == std::string_view::npos;
+}
+
+int cmd_new(std::span<const std::string> raw) {
+  const Args a = parse(raw);
+  if (a.bad || a.pos.size() != 1) return usage_error(*find_command("new"));
+  const std::string root = a.root_name.value_or("ROOT");
+  if (!valid_key_name(root)) return fail(kFailed, "invalid root key name");
+  GError* error = nullptr;
+  if (!tol_hive_create_file(a.pos[0], root, &error)) {
+    const int rc = fail(kFailed, error && error->message ? error->message : "cannot create the hive");
+    g_clear_error(&error);
+    return rc;
+  }
+  std::printf("created hive %s with root key %s\n", a.pos[0].c_str(), root.c_str());
+  return kOk;
+}
+
+int cmd_mkkey(std::span<const std::string> raw) {
+  const Args a = parse(raw);
+  if (a.bad || a.pos.size() != 2) return usage_error(*find_command("mkkey"));
+  return edit(a.pos[0], a.force, [&](TolHive& hive) -> Outcome {
+    std::uint32_t key = hive.root_cell;
+    int created = 0;
+    std::string_view rest = a.pos[1];
+    while (!rest.empty()) {
+      const auto cut = rest.find('\\');
+      const std::string_view name = rest.substr(0, cut);
+      rest = cut == std::string_view::npos ? std::string_view() : rest.substr(cut + 1);
+      if (name.empty()) continue;
+      if (auto found = tol_hive_find_subkey(hive, key, name)) {
+        key = *found;
+        continue;
+      }
+      auto made = tol_hive_create_key(hive, key, name);
+      if (!made) {
+        fail(kFailed, "cannot create key \"" + std::string(name) + "\"");
+        return std::nullopt;
+      }
+      key = *made;
+      ++created;
+    }
+    if (created == 0) return "key " + root_or(a.pos[1]) + " exists already";
+    return "created key " + tol_hive_key_path(hive, key) + " (" + std::to_string(created) +
+           (created == 1 ? " key" : " keys") + " new)";
+  });
+}
+
+int cmd_rmkey(std::span<const std::string> raw) {
+  const Args a = parse(raw);
+  if (a.bad || a.pos.size() != 2) return usage_error(*find_command("rmkey"));
+  return edit(a.pos[0], a.force, [&](TolHive& hive) -> Outcome {
+    auto key = resolve_key(hive, a.pos[1]);
+    if (!key) return std::nullopt;
+    if (*key == hive.root_cell) {
+      fail(kFailed, "the root key cannot be deleted");
+      return std::nullopt;
+    }
+    const std::string path = tol_hive_key_path(hive, *key);
+    if (!tol_hive_delete_key(hive, *key)) {
+      fail(kFailed, "cannot delete key " + path);
+      return std::nullopt;
+    }
+    return "deleted key " + path;
+  });
+}
+
+int cmd_renkey(std::span<const std::string> raw) {
+  const Args a = parse(raw);
+  if (a.bad || a.pos.size() != 3) return usage_error(*find_command("renkey"));
+  const std::string& new_name = a.pos[2];
+  if (!valid_key_name(new_name))
+    return fail(kFailed, "a key name must not be empty or contain a backslash");
+  return edit(a.pos[0], a.force, [&](TolHive& hive) -> Outcome {
+    auto key = resolve_key(hive, a.pos[1]);
+    if (!key) return std::nullopt;
+    if (*key == hive.root_cell) {
+      fail(kFailed, "the root key cannot be renamed");
+      return std::nullopt;
+    }
+    const std::string old_path = tol_hive_key_path(hive, *key);
+    auto renamed = tol_hive_rename_key(hive, *key, new_name);
+    if (!renamed) {
+      fail(kFailed, "cannot rename key " + old_path + " to \"" + new_name + "\" (name collision?)");
+      return std::nullopt;
+    }
+    return "renamed key " + old_path + " to " + tol_hive_key_path(hive, *renamed);
+  });
+}
+
+std::optional<std::uint32_t> parse_type(const std::string& text) {
+  if (auto t = tol_value_type_from_name(text)) return t;
+  if (auto n = tol_value_parse_number(text, 0xFFFFFFFFu)) return static_cast<std::uint32_t>(*n);
+  return std::nullopt;
+}
+
+// Turns the DATA arguments of `set` into value data for the type.
+std::optional<TolBytes> parse_data(std::uint32_t type, std::span<const std::string> data) {
+  switch (type) {
+    case TOL_REG_SZ:
+    case TOL_REG_EXPAND_SZ:
+      if (data.size() > 1) {
+        fail(kUsage, "REG_SZ and REG_EXPAND_SZ take one DATA argument (quote it)");
+        return std::nullopt;
+      }
+      return tol_value_sz_encode(data.empty() ? std::string_view() : std::string_view(data[0]));
+    case TOL_REG_MULTI_SZ: {
+      TolBytes out;
+      for (const std::string& s : data) {
+        const TolBytes one = tol_value_sz_encode(s);
+        out.insert(out.end(), one.begin(), one.end());
+      }
+      out.push_back(0);
+      out.push_back(0);
+      return out;
+    }
+    case TOL_REG_DWORD:
+    case TOL_REG_QWORD: {
+      const bool dword = type == TOL_REG_DWORD;
+      auto n = data.size() == 1
+                   ? tol_value_parse_number(data[0], dword ? 0xFFFFFFFFull : ~0ull)
+                   : std::nullopt;
+      if (!n) {
+        fail(kFailed, std::string("invalid ") + (dword ? "REG_DWORD" : "REG_QWORD") +
+                          " number (use 0x hexadecimal, 0 octal or decimal)");
+        return std::nullopt;
+      }
+      TolBytes out(dword ? 4 : 8);
+      for (std::size_t i = 0; i < out.size(); ++i) out[i] = static_cast<std::uint8_t>(*n >> (8 * i));
+      return out;
+    }
+    default: {
+      std::string joined;
+      for (const std::string& s : data) joined += s + " ";
+      GError* error = nullptr;
+      auto bytes = tol_value_hex_parse(joined.c_str(), &error);
+      if (!bytes) {
+        fail(kFailed, error ? error->message : "invalid hex bytes");
+        g_clear_error(&error);
+      }
+      return bytes;
+    }
+  }
+}
+
+int cmd_set(std::span<const std::string> raw) {
+  const Args a = parse(raw);
+  if (a.bad || a.pos.size() < 4) return usage_error(*find_command("set"));
+  auto type = parse_type(a.pos[3]);
+  if (!type) return fail(kUsage, "unknown value type '" + a.pos[3] + "'");
+  auto data = parse_data(*type, std::span(a.pos).subspan(4));
+  if (!data) return kFailed;
+  return edit(a.pos[0], a.force, [&](TolHive& hive) -> Outcome {
+    auto key = resolve_key(hive, a.pos[1]);
+    if (!key) return std::nullopt;
+    if (!tol_hive_set_value(hive, *key, a.pos[2], *type, *data)) {
+      fail(kFailed, "cannot set value " + display_value_name(a.pos[2]));
+      return std::nullopt;
+    }
+    return "set value " + display_value_name(a.pos[2]) + " of " + root_or(a.pos[1]) + " (" +
+           tol_value_type_name(*type) + ", " + std::to_string(data->size()) + " bytes)";
+  });
+}
+
+int cmd_rmval(std::span<const std::string> raw) {
+  const Args a = parse(raw);
+  if (a.bad || a.pos.size() != 3) return usage_error(*find_command("rmval"));
+  return edit(a.pos[0], a.force, [&](TolHive& hive) -> Outcome {
+    auto key = resolve_key(hive, a.pos[1]);
+    if (!key) return std::nullopt;
+    if (!tol_hive_delete_value(hive, *key, a.pos[2])) {
+      fail(kFailed, "no such value: " + display_value_name(a.pos[2]));
+      return std::nullopt;
+    }
+    return "deleted value " + display_value_name(a.pos[2]) + " of " + root_or(a.pos[1]);
+  });
+}
+
+int cmd_renval(std::span<const std::string> raw) {
+  const Args a = parse(raw);
+  if (a.bad || a.pos.size() != 4) return usage_error(*find_command("renval"));
+  return edit(a.pos[0], a.force, [&](TolHive& hive) -> Outcome {
+    auto key = resolve_key(hive, a.pos[1]);
+    if (!key) return std::nullopt;
+    if (tol_hive_find_value(hive, *key, a.pos[2]) == TOL_NO_CELL) {
+      fail(kFailed, "no such value: " + display_value_name(a.pos[2]));
+      return std::nullopt;
+    }
+    if (!tol_hive_rename_value(hive, *key, a.pos[2], a.pos[3])) {
+      fail(kFailed, "cannot rename value " + display_value_name(a.pos[2]) + " to " +
+                        display_value_name(a.pos[3]) + " (name collision?)");
+      return std::nullopt;
+    }
+    return "renamed value " + display_value_name(a.pos[2]) + " to " +
+           display_value_name(a.pos[3]);
+  });
+}
+
+bool same_file(const std::string& a, const std::string& b) {
+  struct stat sa {}, sb {};
+  if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return a == b;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+int cmd_copy(std::span<const std::string> raw) {
+  const Args a = parse(raw);
+  if (a.bad || a.pos.size() != 4) return usage_error(*find_command("copy"));
+  const std::string& src_path = a.pos[0];
+  const std::string& dst_path = a.pos[2];
+  TolHivePtr src_holder;
+  if (!same_file(src_path, dst_path)) {
+    src_holder = open_hive(src_path);
+    if (!src_holder) return kFailed;
+  }
+  return edit(dst_path, a.force, [&](TolHive& dst) -> Outcome {
+    TolHive& src = src_holder ? *src_holder : dst;
+    auto key = resolve_key(src, a.pos[1]);
+    if (!key) return std::nullopt;
+    auto parent = resolve_key(dst, a.pos[3]);
+    if (!parent) return std::nullopt;
+    const std::string name = tol_hive_key_name(src, *key);
+    GError* error = nullptr;
+    const std::uint32_t count = tol_hive_copy_subtree(src, *key, dst, *parent, &error);
+    if (count == 0) {
+      fail(kFailed, "copying \"" + name + "\" failed: " +
+                        (error && error->message ? error->message : "unknown error"));
+      g_clear_error(&error);
+      return std::nullopt;
+    }
+    g_clear_error(&error);  // a failure below the top key does not stop the copy
+    return "copied " + std::to_string(count) + (count == 1 ? " key" : " keys");
+  });
+}
+
+int cmd_sd(std::span<const std::string> raw) {
+  const Args a = parse(raw);
+  if (a.bad || a.pos.size() != 2) return usage_error(*find_command("sd"));
+  if (!a.set_hex) {
+    TolHivePtr hive = open_hive(a.pos[0]);
+    if (!hive) return kFailed;
+    auto key = resolve_key(*hive, a.pos[1]);
+    if (!key) return kFailed;
+    auto sd = tol_hive_key_security(*hive, *key);
+    if (!sd) return fail(kFailed, "the key has no valid security descriptor");
+    std::printf("%s\n", tol_value_hex_format(*sd).c_str());
+    return kOk;
+  }
+  GError* error = nullptr;
+  auto bytes = tol_value_hex_parse(a.set_hex->c_str(), &error);
+  if (!bytes) {
+    const int rc = fail(kFailed, error ? error->message : "invalid hex bytes");
+    g_clear_error(&error);
+    return rc;
+  }
+  if (!tol_security_descriptor_valid(*bytes))
+    return fail(kFailed, "invalid SECURITY_DESCRIPTOR_RELATIVE");
+  return edit(a.pos[0], a.force, [&](TolHive& hive) -> Outcome {
+    auto key = resolve_key(hive, a.pos[1]);
+    if (!key) return std::nullopt;
+    if (!tol_hive_store_security(hive, *key, *bytes)) {
+      fail(kFailed, "cannot store the security descriptor");
+      return std::nullopt;
+    }
+    return "stored a security descriptor of " + std::to_string(bytes->size()) + " bytes for " +
+           root_or(a.pos[1]);
+  });
+}
+
+int cmd_check(std::span<const std::string> raw) {
+  const Args a = parse(raw);
+  if (a.bad || a.pos.size() != 1) return usage_error(*find_command("check"));
+  TolHivePtr hive = open_hive(a.pos[0]);
+  if (!hive) return kFailed;
+  const TolCheckReport report = tol_hive_check(*hive);
+  for (const std::string& p : report.problems) std::printf("%s\n", p.c_str());
+  std::printf("%u keys, %u values, %u security records: %s\n", report.keys, report.values,
+              report.security_records,
+              report.ok() ? "no problems found"
+                          : (std::to_string(report.problems.size()) + " problems").c_str());
+  return report.ok() ? kOk : kFailed;
+}
+
+constexpr Command kEditCommands[] = {
+    {"new", "HIVE [--root-name NAME]", "write a new empty hive (never overwrites a file)", cmd_new},
+    {"mkkey", "HIVE KEY [--force]", "create the key and any missing keys above it", cmd_mkkey},
+    {"rmkey", "HIVE KEY [--force]", "delete the key with its subtree", cmd_rmkey},
+    {"renkey", "HIVE KEY NEWNAME [--force]", "rename the key", cmd_renkey},
+    {"set", "HIVE KEY NAME TYPE [DATA...] [--force]",
+     "create or replace a value; TYPE is a REG_ name or a number; REG_SZ/REG_EXPAND_SZ take the "
+     "text, REG_MULTI_SZ one argument per string, REG_DWORD/REG_QWORD a number (0x hex, 0 octal, "
+     "decimal), other types hex bytes",
+     cmd_set},
+    {"rmval", "HIVE KEY NAME [--force]", "delete a value (\"\" is the default value)", cmd_rmval},
+    {"renval", "HIVE KEY OLD NEW [--force]", "rename a value", cmd_renval},
+    {"copy", "SRC SRCKEY DST DSTKEY [--force]",
+     "copy SRCKEY with its subtree under DSTKEY (SRC and DST may be the same file)", cmd_copy},
+    {"sd", "HIVE KEY [--set HEX] [--force]",
+     "print the key's security descriptor as hex, or store a new one for this key alone", cmd_sd},
+    {"check", "HIVE", "consistency report; exit status 1 when something is wrong", cmd_check},
+};
+
+}  // namespace
+
+std::span<const Command> edit_commands() { return kEditCommands; }
+
+}  // namespace tolcli
