@@ -10,42 +10,12 @@
 #include "hive/save.h"
 #include "hive/security.h"
 #include "hive_fixture.h"
+#include "peer_tools.h"
 
 namespace tol::test {
 namespace {
 
 using ::testing::HasSubstr;
-
-struct Tool {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-Tool run(const std::vector<std::string>& argv) {
-  std::vector<char*> args;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  char* out = nullptr;
-  char* err = nullptr;
-  int status = 0;
-  Tool r;
-  if (!g_spawn_sync(nullptr, args.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, &out,
-                    &err, &status, nullptr))
-    return r;
-  r.status = g_spawn_check_wait_status(status, nullptr) ? 0 : 1;
-  r.out = out ? out : "";
-  r.err = err ? err : "";
-  g_free(out);
-  g_free(err);
-  return r;
-}
-
-bool installed(const char* tool) {
-  char* found = g_find_program_in_path(tool);
-  g_free(found);
-  return found != nullptr;
-}
 
 Bytes file_bytes(const std::string& file) {
   gchar* contents = nullptr;
@@ -169,27 +139,27 @@ TEST_F(CreateFile, PeersReadItBeforeAndAfterEdits) {
       any = true;
       const std::string script = path();
       EXPECT_TRUE(g_file_set_contents(script.c_str(), hivexsh_script, -1, nullptr));
-      const Tool r = run({"hivexsh", "-f", script, file});
+      const Outcome r = run({"hivexsh", "-f", script, file});
       EXPECT_EQ(r.status, 0);
       EXPECT_EQ(r.err, "");
     }
     if (installed("hivexregedit")) {
       any = true;
-      const Tool r = run({"hivexregedit", "--export", file, "\\"});
+      const Outcome r = run({"hivexregedit", "--export", file, "\\"});
       EXPECT_EQ(r.status, 0);
       EXPECT_EQ(r.err, "");
       EXPECT_THAT(r.out, HasSubstr("[\\]"));
     }
     if (installed("regfexport")) {
       any = true;
-      const Tool r = run({"regfexport", file});
+      const Outcome r = run({"regfexport", file});
       EXPECT_EQ(r.status, 0);
       EXPECT_EQ(r.err, "");
       EXPECT_THAT(r.out, HasSubstr("Key path: ROOT"));
     }
     if (installed("reglookup")) {
       any = true;
-      const Tool r = run({"reglookup", "-s", file});
+      const Outcome r = run({"reglookup", "-s", file});
       EXPECT_EQ(r.status, 0);
       EXPECT_EQ(r.err, "");
       // The default descriptor: owner Administrators, group SYSTEM.
@@ -220,7 +190,7 @@ TEST_F(CreateFile, PeersReadItBeforeAndAfterEdits) {
   EXPECT_EQ(report.security_records, 2u);
   peers("edited", "ls\nlsval\ncd Sub\nlsval\n");
   if (installed("reglookup")) {
-    const Tool r = run({"reglookup", "-s", "-p", "/Sub", file});
+    const Outcome r = run({"reglookup", "-s", "-p", "/Sub", file});
     EXPECT_THAT(r.out, HasSubstr("/Sub,KEY,,"));
     EXPECT_THAT(r.out, HasSubstr("S-1-5-32-544,S-1-5-19"));
   }

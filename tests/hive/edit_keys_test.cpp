@@ -9,6 +9,7 @@
 #include "hive/edit.h"
 #include "hive/format.h"
 #include "hive_fixture.h"
+#include "peer_tools.h"
 
 namespace tol::test {
 namespace {
@@ -473,46 +474,6 @@ TEST_F(EditKeys, CyclicListsAreReleasedOnce) {
 
 // --- Edited hives written out and read back -----------------------------------------
 
-struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-Outcome run(const std::vector<std::string>& argv) {
-  std::vector<char*> args;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  char* out = nullptr;
-  char* err = nullptr;
-  int status = 0;
-  GError* error = nullptr;
-  Outcome r;
-  if (!g_spawn_sync(nullptr, args.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, &out,
-                    &err, &status, &error)) {
-    r.err = error->message;
-    g_error_free(error);
-    return r;
-  }
-  r.status = g_spawn_check_wait_status(status, nullptr) ? 0 : 1;
-  r.out = out ? out : "";
-  r.err = err ? err : "";
-  g_free(out);
-  g_free(err);
-  return r;
-}
-
-std::vector<std::string> lines(const std::string& text) {
-  std::vector<std::string> result;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) result.push_back(line);
-  return result;
-}
-
-bool ascii(const std::string& s) {
-  return std::all_of(s.begin(), s.end(),
-                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
 
 class EditedHive : public EditKeys {
  protected:
