@@ -147,10 +147,10 @@ struct FileContext {
   TolFileDone done;
 };
 
-GtkFileFilter* file_filter_new(const TolFileFilterSpec& spec) {
+GtkFileFilter* file_filter_new(const TolFileFilterSpec& filter_def) {
   GtkFileFilter* filter = gtk_file_filter_new();
-  gtk_file_filter_set_name(filter, spec.name.c_str());
-  for (const std::string& pattern : spec.patterns)
+  gtk_file_filter_set_name(filter, filter_def.name.c_str());
+  for (const std::string& pattern : filter_def.patterns)
     gtk_file_filter_add_pattern(filter, pattern.c_str());
   return filter;
 }
@@ -218,10 +218,10 @@ void tol_compat_file_dialog(GtkWidget* parent, const TolFileRequest& request, To
     gtk_file_dialog_set_accept_label(dialog, accept);
   if (!request.filters.empty()) {
     GListStore* filters = g_list_store_new(GTK_TYPE_FILE_FILTER);
-    for (const TolFileFilterSpec& spec : request.filters) {
-      GtkFileFilter* filter = file_filter_new(spec);
+    for (const TolFileFilterSpec& filter_def : request.filters) {
+      GtkFileFilter* filter = file_filter_new(filter_def);
       g_list_store_append(filters, filter);
-      if (&spec == &request.filters.front())
+      if (&filter_def == &request.filters.front())
         gtk_file_dialog_set_default_filter(dialog, filter);
       g_object_unref(filter);
     }
@@ -257,10 +257,10 @@ void tol_compat_file_dialog(GtkWidget* parent, const TolFileRequest& request, To
       gtk_file_chooser_native_new(request.title.c_str(), parent_window, action, accept, nullptr);
   GtkFileChooser* chooser = GTK_FILE_CHOOSER(native);
   gtk_native_dialog_set_modal(GTK_NATIVE_DIALOG(native), TRUE);
-  for (const TolFileFilterSpec& spec : request.filters) {
-    GtkFileFilter* filter = file_filter_new(spec);
+  for (const TolFileFilterSpec& filter_def : request.filters) {
+    GtkFileFilter* filter = file_filter_new(filter_def);
     gtk_file_chooser_add_filter(chooser, filter);
-    if (&spec == &request.filters.front())
+    if (&filter_def == &request.filters.front())
       gtk_file_chooser_set_filter(chooser, filter);
     g_object_unref(filter);
   }
