@@ -365,11 +365,6 @@ class SavedAfterEdits : public EditValues {
     expected_[""] = values_of(*hive, tree_.root);
   }
 
-  static void require(const char* tool) {
-    char* found = g_find_program_in_path(tool);
-    if (found == nullptr) GTEST_SKIP() << tool << " is not installed";
-    g_free(found);
-  }
 
   std::string file_;
   std::map<std::string, std::vector<Value>> expected_;
@@ -392,7 +387,7 @@ TEST_F(SavedAfterEdits, EngineReadsTheSameValues) {
 }
 
 TEST_F(SavedAfterEdits, Hivexsh) {
-  require("hivexsh");
+  TOL_REQUIRE_TOOL("hivexsh");
   const std::string script = path("script.txt");
   ASSERT_TRUE(g_file_set_contents(
       script.c_str(), "ls\nlsval\ncd K\nlsval\nlsval dw\ncd \\Empty\nlsval\n", -1, nullptr));
@@ -412,20 +407,12 @@ TEST_F(SavedAfterEdits, Hivexsh) {
 }
 
 TEST_F(SavedAfterEdits, HivexgetBigData) {
-  require("hivexget");
-  // Through a file: the bytes hold NULs.
-  const std::string raw = path("huge.bin");
-  const Outcome r = run({"sh", "-c", "hivexget \"$0\" '\\K' huge > \"$1\"", file_, raw});
-  ASSERT_EQ(r.status, 0) << r.err;
-  gchar* contents = nullptr;
-  gsize length = 0;
-  ASSERT_TRUE(g_file_get_contents(raw.c_str(), &contents, &length, nullptr));
-  EXPECT_EQ(Bytes(contents, contents + length), pattern(50001, 3));
-  g_free(contents);
+  TOL_REQUIRE_TOOL("hivexget");
+  EXPECT_EQ(hivexget_bytes(file_, "\\K", "huge", path("huge.bin")), pattern(50001, 3));
 }
 
 TEST_F(SavedAfterEdits, HivexregeditExportHasEveryValue) {
-  require("hivexregedit");
+  TOL_REQUIRE_TOOL("hivexregedit");
   const Outcome r = run({"hivexregedit", "--export", file_, "\\"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
@@ -445,7 +432,7 @@ TEST_F(SavedAfterEdits, HivexregeditExportHasEveryValue) {
 }
 
 TEST_F(SavedAfterEdits, RegfexportSizes) {
-  require("regfexport");
+  TOL_REQUIRE_TOOL("regfexport");
   const Outcome r = run({"regfexport", file_});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
@@ -469,7 +456,7 @@ TEST_F(SavedAfterEdits, RegfexportSizes) {
 }
 
 TEST_F(SavedAfterEdits, Reglookup) {
-  require("reglookup");
+  TOL_REQUIRE_TOOL("reglookup");
   const Outcome r = run({"reglookup", file_});
   ASSERT_EQ(r.status, 0) << r.err;
   for (const auto& line : lines(r.err)) {

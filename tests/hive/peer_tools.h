@@ -3,7 +3,11 @@
 
 #include <glib.h>
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
+#include <cstdint>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -58,4 +62,38 @@ inline bool installed(const char* tool) {
   return found != nullptr;
 }
 
+// The key paths of a `hivexregedit --export`, from its [\\...] lines. Perl
+// prints names that fit Latin-1 in Latin-1 and others in UTF-8.
+inline std::set<std::string> hivexregedit_keys(const std::string& export_text) {
+  std::set<std::string> keys;
+  for (std::string line : lines(export_text)) {
+    if (line.size() < 2 || line.front() != '[' || line.back() != ']') continue;
+    if (!g_utf8_validate(line.c_str(), static_cast<gssize>(line.size()), nullptr)) {
+      gchar* utf8 = g_convert(line.c_str(), static_cast<gssize>(line.size()), "UTF-8",
+                              "ISO-8859-1", nullptr, nullptr, nullptr);
+      if (utf8) line = utf8;
+      g_free(utf8);
+    }
+    keys.insert(line.substr(1, line.size() - 2));
+  }
+  return keys;
+}
+
+// The raw data of one value as hivexget prints it, through a file because the
+// bytes hold NULs. Empty when hivexget failed.
+inline std::vector<std::uint8_t> hivexget_bytes(const std::string& hive, const std::string& key,
+                                                const std::string& value, const std::string& scratch) {
+  const Outcome r = run({"sh", "-c", "hivexget \"$0\" \"$1\" \"$2\" > \"$3\"", hive, key, value, scratch});
+  gchar* contents = nullptr;
+  gsize length = 0;
+  if (r.status != 0 || !g_file_get_contents(scratch.c_str(), &contents, &length, nullptr)) return {};
+  std::vector<std::uint8_t> bytes(contents, contents + length);
+  g_free(contents);
+  return bytes;
+}
+
 }  // namespace tol::test
+
+// Skips the current test when a peer tool is not installed.
+#define TOL_REQUIRE_TOOL(tool) \
+  if (!::tol::test::installed(tool)) GTEST_SKIP() << (tool) << " is not installed"

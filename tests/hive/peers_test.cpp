@@ -45,11 +45,6 @@ class Peers : public HiveTest {
     file_ = write(builder_.image());
   }
 
-  static void require(const char* tool) {
-    char* found = g_find_program_in_path(tool);
-    if (found == nullptr) GTEST_SKIP() << tool << " is not installed";
-    g_free(found);
-  }
 
   std::set<std::string> expected_paths(const std::string& prefix, char sep, bool only_ascii) {
     std::set<std::string> paths;
@@ -78,7 +73,7 @@ TEST_F(Peers, EngineReadsTheSameTree) {
 }
 
 TEST_F(Peers, Hivexsh) {
-  require("hivexsh");
+  TOL_REQUIRE_TOOL("hivexsh");
   const std::string script = path("script.txt");
   ASSERT_TRUE(g_file_set_contents(script.c_str(),
                                   "ls\ncd \\Lf\nls\ncd \\Ri\nls\ncd \\\nlsval dw\nlsval four\n", -1, nullptr));
@@ -94,41 +89,20 @@ TEST_F(Peers, Hivexsh) {
 }
 
 TEST_F(Peers, HivexregeditExport) {
-  require("hivexregedit");
+  TOL_REQUIRE_TOOL("hivexregedit");
   const Outcome r = run({"hivexregedit", "--export", file_, "\\"});
   ASSERT_EQ(r.status, 0) << r.err;
-  std::set<std::string> keys;
-  for (std::string line : lines(r.out)) {
-    if (line.size() < 2 || line.front() != '[' || line.back() != ']') continue;
-    // Perl prints names that fit Latin-1 in Latin-1, others in UTF-8.
-    if (!g_utf8_validate(line.c_str(), static_cast<gssize>(line.size()), nullptr)) {
-      gchar* utf8 = g_convert(line.c_str(), static_cast<gssize>(line.size()), "UTF-8", "ISO-8859-1",
-                              nullptr, nullptr, nullptr);
-      ASSERT_NE(utf8, nullptr);
-      line = utf8;
-      g_free(utf8);
-    }
-    keys.insert(line.substr(1, line.size() - 2));
-  }
-  EXPECT_EQ(keys, expected_paths("\\", '\\', false));
+  EXPECT_EQ(hivexregedit_keys(r.out), expected_paths("\\", '\\', false));
   EXPECT_NE(r.out.find("\"dw\"=dword:12345678"), std::string::npos);
 }
 
 TEST_F(Peers, HivexgetBigData) {
-  require("hivexget");
-  // Through a file: the bytes hold NULs.
-  const std::string raw = path("big.bin");
-  const Outcome big = run({"sh", "-c", "hivexget \"$0\" '\\' big > \"$1\"", file_, raw});
-  ASSERT_EQ(big.status, 0) << big.err;
-  gchar* contents = nullptr;
-  gsize length = 0;
-  ASSERT_TRUE(g_file_get_contents(raw.c_str(), &contents, &length, nullptr));
-  EXPECT_EQ(Bytes(contents, contents + length), pattern(50001, 3));
-  g_free(contents);
+  TOL_REQUIRE_TOOL("hivexget");
+  EXPECT_EQ(hivexget_bytes(file_, "\\", "big", path("big.bin")), pattern(50001, 3));
 }
 
 TEST_F(Peers, Regfexport) {
-  require("regfexport");
+  TOL_REQUIRE_TOOL("regfexport");
   const Outcome r = run({"regfexport", file_});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
@@ -156,7 +130,7 @@ TEST_F(Peers, Regfexport) {
 }
 
 TEST_F(Peers, Reglookup) {
-  require("reglookup");
+  TOL_REQUIRE_TOOL("reglookup");
   const Outcome r = run({"reglookup", "-s", file_});
   ASSERT_EQ(r.status, 0) << r.err;
   // Names and strings outside ASCII only draw warnings about the output encoding.
