@@ -56,7 +56,12 @@ std::string hex(std::uint64_t v) {
   return buf;
 }
 
-std::string quoted(std::string_view s) { return "\"" + std::string(s) + "\""; }
+std::string quoted(std::string_view s) {
+  std::string out;
+  out.reserve(s.size() + 2);
+  out.append(1, '"').append(s).append(1, '"');
+  return out;
+}
 
 // How the nk largest-length fields count a stored name: bytes of its UTF-16
 // form, twice the stored length for names kept one byte per character.

@@ -18,6 +18,7 @@
 
 #include "hive/bytes.h"
 #include "hive/format.h"
+#include "hive/image_alloc.h"
 
 namespace tol {
 
@@ -49,7 +50,7 @@ struct TolHive {
   tol::Mapping mapping;
   // Heap copies, empty until the hive is writable.
   std::vector<std::uint8_t> base_copy;
-  std::vector<std::uint8_t> heap_bins;
+  tol::ImageBytes heap_bins;
   std::uint32_t bins_length = 0;
   std::uint32_t root_cell = TOL_NO_CELL;
   std::string path;

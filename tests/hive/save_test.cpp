@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "hive/edit.h"
 #include "hive/save.h"
 #include "hive_fixture.h"
 
@@ -196,6 +197,32 @@ TEST_F(Save, WritesTheWholeImageWithSequenceNumbersAndChecksum) {
   ASSERT_NE(again, nullptr);
   EXPECT_EQ(tol_hive_primary_sequence(*again), 7u);
   EXPECT_FALSE(tol_hive_has_pending_log(*again));
+}
+
+// Images of several megabytes live in a differently allocated buffer; growing
+// into one by an edit and saving it must keep every byte.
+TEST_F(Save, AnImageGrownPastSeveralMegabytesSavesWhole) {
+  Bytes image;
+  TolHivePtr hive = changed_hive(image);
+  ASSERT_NE(hive, nullptr);
+  const Bytes large = pattern(3 << 20, 9);
+  ASSERT_TRUE(tol_hive_set_value(*hive, hive->root_cell, "large", 3, large));
+  ASSERT_GT(hive->bins_length, 3u << 20);
+  ASSERT_TRUE(tol_hive_save(*hive, nullptr));
+  TolHivePtr again = tol_hive_open(file_, nullptr);
+  ASSERT_NE(again, nullptr);
+  std::vector<std::string> names;
+  for (std::uint32_t i = 0; i < tol_hive_value_count(*again, again->root_cell); ++i) {
+    TolHiveValue value;
+    ASSERT_TRUE(tol_hive_read_value(*again, again->root_cell, i, value));
+    names.push_back(value.name);
+    if (value.name == "large") {
+      EXPECT_EQ(value.data, large);
+    } else if (value.name == "dw") {
+      EXPECT_EQ(value.data, le32(7));
+    }
+  }
+  EXPECT_THAT(names, ::testing::UnorderedElementsAre("cell", "dw", "large"));
 }
 
 TEST_F(Save, SequenceNumbersWrapAtThirtyTwoBits) {
