@@ -13,7 +13,7 @@ namespace tolcli {
 std::span<const Command> commands() {
   static const std::vector<Command> all = [] {
     std::vector<Command> v;
-    for (auto group : {read_commands(), edit_commands()}) v.insert(v.end(), group.begin(), group.end());
+    for (auto group : {read_commands(), edit_commands(), reg_commands(), search_commands()}) v.insert(v.end(), group.begin(), group.end());
     return v;
   }();
   return all;
