@@ -73,3 +73,21 @@ bool tol_name_equal(std::string_view a, std::string_view b) {
     if (lower(a[i]) != lower(b[i])) return false;
   return true;
 }
+
+bool tol_name_stored_equal(std::span<const std::uint8_t> stored, bool one_byte,
+                           std::string_view name) {
+  const std::size_t width = one_byte ? 1 : 2;
+  const std::size_t units = stored.size() / width;
+  auto lower = [](unsigned c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; };
+  bool plain = one_byte || stored.size() % 2 == 0;
+  bool same = units == name.size();
+  for (std::size_t i = 0; plain && i < units; ++i) {
+    const unsigned unit = one_byte ? stored[i] : stored[2 * i] | (stored[2 * i + 1] << 8);
+    // NUL ends a UTF-16 name early and anything beyond ASCII decodes to other
+    // bytes (or to "?"), so those names take the decoding path.
+    if (unit == 0 || unit > 0x7F) plain = false;
+    else if (same && lower(unit) != lower(static_cast<unsigned char>(name[i]))) same = false;
+  }
+  if (plain) return same;
+  return tol_name_equal(tol_name_decode(stored, one_byte), name);
+}

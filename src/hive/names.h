@@ -16,3 +16,9 @@ std::string tol_name_decode(std::span<const std::uint8_t> bytes, bool one_byte);
 // ASCII case-insensitive equality of UTF-8 names: A-Z equal a-z, every other
 // byte must match.
 bool tol_name_equal(std::string_view a, std::string_view b);
+
+// tol_name_equal(tol_name_decode(stored, one_byte), name) without building the
+// decoded string when the stored name is plain ASCII, which most are; value
+// lookups run this for every value of a key.
+bool tol_name_stored_equal(std::span<const std::uint8_t> stored, bool one_byte,
+                           std::string_view name);

@@ -261,7 +261,7 @@ std::uint32_t tol_hive_find_value(const TolHive& hive, std::uint32_t nk, std::st
     if (!vk) continue;
     const bool one_byte = (vk->u16(TOL_VK_FLAGS) & TOL_VK_FLAG_ASCII_NAME) != 0;
     const auto stored = vk->sub(TOL_VK_NAME, vk->u16(TOL_VK_NAME_LENGTH)).span();
-    if (tol_name_equal(tol_name_decode(stored, one_byte), name)) return off;
+    if (tol_name_stored_equal(stored, one_byte, name)) return off;
   }
   return TOL_NO_CELL;
 }

@@ -82,4 +82,23 @@ TEST(NameEqual, AsciiLettersFoldOtherBytesMustMatch) {
   EXPECT_FALSE(tol_name_equal("_", "\x7F"));
 }
 
+// The shortcut for plain names must agree with decoding and comparing, also
+// for stored names that hold NUL, non-ASCII units, lone surrogates or an odd
+// byte, against queries that differ in case, length or a "?".
+TEST(NameStoredEqual, AgreesWithDecodingThenComparing) {
+  const Bytes alphabet = {'a', 'A', 'b', '?', 0x00, 0x7F, 0x80, 0xE9, 0xD8, 0xDC};
+  const std::vector<std::string> queries = {"", "a", "A", "ab", "aB?", "?", "\xc3\xa9", "a\x7f", "aa", "AAA"};
+  std::uint32_t state = 12345;
+  auto next = [&] { state = state * 1103515245u + 12345u; return state >> 16; };
+  for (int round = 0; round < 20000; ++round) {
+    Bytes stored(next() % 7);
+    for (auto& b : stored) b = alphabet[next() % alphabet.size()];
+    const bool one_byte = next() % 2 == 0;
+    for (const std::string& q : queries)
+      ASSERT_EQ(tol_name_stored_equal(stored, one_byte, q),
+                tol_name_equal(tol_name_decode(stored, one_byte), q))
+          << "round " << round << " query " << q;
+  }
+}
+
 }  // namespace
