@@ -1,7 +1,116 @@
+// .reg interchange: export a subtree as text, import a .reg file under a key.
+#include <unistd.h>
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
 #include "cli/cli.h"
+#include "cli/support.h"
+#include "hive/save.h"
+#include "reg/export.h"
+#include "reg/import.h"
 
 namespace tolcli {
+namespace {
 
-std::span<const Command> reg_commands() { return {}; }
+struct Args {
+  std::vector<std::string> pos;
+  std::optional<std::string> output;
+  bool force = false;
+  bool bad = false;
+};
+
+Args parse(std::span<const std::string> raw, bool allow_output, bool allow_force) {
+  Args a;
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    const std::string& s = raw[i];
+    if (allow_output && (s == "-o" || s == "--output")) {
+      if (i + 1 >= raw.size()) {
+        a.bad = true;
+        break;
+      }
+      a.output = raw[++i];
+    } else if (allow_force && s == "--force") {
+      a.force = true;
+    } else if (s == "--") {
+      a.pos.insert(a.pos.end(), raw.begin() + static_cast<std::ptrdiff_t>(i) + 1, raw.end());
+      break;
+    } else if (s.size() > 1 && s[0] == '-') {
+      a.bad = true;
+      break;
+    } else {
+      a.pos.push_back(s);
+    }
+  }
+  return a;
+}
+
+int report(GError* error, const std::string& fallback) {
+  const int rc = fail(kFailed, error && error->message ? error->message : fallback);
+  g_clear_error(&error);
+  return rc;
+}
+
+int cmd_export(std::span<const std::string> raw) {
+  const Args a = parse(raw, true, false);
+  if (a.bad || a.pos.size() != 2) return usage_error(*find_command("export"));
+  TolHivePtr hive = open_hive(a.pos[0]);
+  if (!hive) return kFailed;
+  const auto key = resolve_key(*hive, a.pos[1]);
+  if (!key) return kFailed;
+
+  if (a.output) {
+    GError* error = nullptr;
+    if (!tol_reg_export_file(*hive, *key, *a.output, &error))
+      return report(error, "writing " + *a.output + " failed");
+    return kOk;
+  }
+  // Streamed in pieces: a large subtree never sits in memory as one text.
+  TolRegOutput out([](std::string_view piece) {
+    return write_all(STDOUT_FILENO, {reinterpret_cast<const std::uint8_t*>(piece.data()),
+                                     piece.size()});
+  });
+  if (!tol_reg_export(out, *hive, *key)) return fail(kFailed, "writing to standard output failed");
+  return kOk;
+}
+
+int cmd_import(std::span<const std::string> raw) {
+  const Args a = parse(raw, false, true);
+  if (a.bad || a.pos.size() != 3) return usage_error(*find_command("import"));
+  TolHivePtr hive = open_hive(a.pos[0]);
+  if (!hive) return kFailed;
+  if (!a.force && tol_hive_has_pending_log(*hive))
+    return fail(kFailed,
+                "the hive is dirty: Windows still keeps changes to it in its transaction logs "
+                "(.LOG1/.LOG2), and saving would discard them; use --force to edit it anyway");
+  const auto key = resolve_key(*hive, a.pos[1]);
+  if (!key) return kFailed;
+
+  tol_hive_make_writable(*hive);
+  TolRegImportCounts counts;
+  GError* error = nullptr;
+  if (!tol_reg_import_from_file(*hive, *key, a.pos[2], counts, &error))
+    return report(error, "import failed");
+  // Saved also when nothing changed or lines failed: what did apply is kept.
+  if (!tol_hive_save(*hive, &error)) return report(error, "saving after import failed");
+  std::printf("%s\n", tol_reg_import_summary(counts).c_str());
+  return kOk;
+}
+
+constexpr Command kRegCommands[] = {
+    {"export", "HIVE KEY [-o FILE]",
+     "write the key's subtree as a .reg file (version 5.00) to FILE or standard output",
+     cmd_export},
+    {"import", "HIVE KEY FILE [--force]",
+     "apply a .reg file below KEY (its key paths are relative to KEY) and save; prints what was "
+     "done",
+     cmd_import},
+};
+
+}  // namespace
+
+std::span<const Command> reg_commands() { return kRegCommands; }
 
 }  // namespace tolcli

@@ -1,7 +1,146 @@
+// Search and replace commands: the search popover's list and the replace
+// popover's run, for scripts.
+#include <glib.h>
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
 #include "cli/cli.h"
+#include "cli/support.h"
+#include "hive/save.h"
+#include "search/replace.h"
+#include "search/search.h"
 
 namespace tolcli {
+namespace {
 
-std::span<const Command> search_commands() { return {}; }
+struct Flag {
+  const char* name;
+  bool* target;
+  bool value;  // what the flag sets
+};
+
+// Splits arguments into positionals and the given flags; false on an unknown
+// option. "--" ends the options, so a find text may start with dashes.
+bool parse(std::span<const std::string> raw, std::span<const Flag> flags,
+           std::vector<std::string>& pos) {
+  bool options = true;
+  for (const std::string& s : raw) {
+    if (options && s == "--") {
+      options = false;
+      continue;
+    }
+    if (options && s.size() > 2 && s.compare(0, 2, "--") == 0) {
+      bool known = false;
+      for (const Flag& f : flags) {
+        if (s == f.name) {
+          *f.target = f.value;
+          known = true;
+        }
+      }
+      if (!known) return false;
+      continue;
+    }
+    pos.push_back(s);
+  }
+  return true;
+}
+
+bool utf8(const std::string& s) { return g_utf8_validate_len(s.data(), s.size(), nullptr); }
+
+int cmd_search(std::span<const std::string> raw) {
+  const Command& self = *find_command("search");
+  TolSearchOptions options;
+  const Flag flags[] = {
+      {"--no-keys", &options.keys, false}, {"--no-values", &options.values, false},
+      {"--no-data", &options.data, false}, {"--whole", &options.whole_text, true},
+      {"--regex", &options.regex, true},
+  };
+  std::vector<std::string> pos;
+  if (!parse(raw, flags, pos) || pos.size() != 2) return usage_error(self);
+  const std::string& text = pos[1];
+  if (text.empty()) return fail(kUsage, "the search text must not be empty");
+  if (!utf8(text)) return fail(kUsage, "the search text is not valid UTF-8");
+
+  TolHivePtr hive = open_hive(pos[0]);
+  if (!hive) return kFailed;
+  GError* error = nullptr;
+  const auto results = tol_search_hive(*hive, text, options, &error);
+  if (!results) {
+    const int rc = fail(kFailed, error && error->message ? error->message : "invalid expression");
+    g_clear_error(&error);
+    return rc;
+  }
+  for (const TolSearchResult& r : *results)
+    std::printf("%s\t%s\n", tol_search_result_label(r).c_str(),
+                tol_search_result_detail(r).c_str());
+  std::fflush(stdout);
+  std::fprintf(stderr, "%s\n", tol_search_status(hive.get(), text, results->size()).c_str());
+  return kOk;
+}
+
+int cmd_replace(std::span<const std::string> raw) {
+  const Command& self = *find_command("replace");
+  TolReplaceOptions options;
+  bool force = false;
+  const Flag flags[] = {
+      {"--names", &options.names, true},
+      {"--no-data", &options.data, false},
+      {"--match-case", &options.match_case, true},
+      {"--whole", &options.whole_text, true},
+      {"--regex", &options.regex, true},
+      {"--dry-run", &options.dry_run, true},
+      {"--force", &force, true},
+  };
+  std::vector<std::string> pos;
+  if (!parse(raw, flags, pos) || pos.size() != 4) return usage_error(self);
+  const std::string& find = pos[2];
+  const std::string& replacement = pos[3];
+  if (auto problem = tol_replace_input_error(find, true, options)) return fail(kUsage, *problem);
+  if (!utf8(find) || !utf8(replacement))
+    return fail(kUsage, "the find text and the replacement must be valid UTF-8");
+
+  TolHivePtr hive = open_hive(pos[0]);
+  if (!hive) return kFailed;
+  // A dry run writes nothing, so a dirty hive is no reason to refuse it.
+  if (!options.dry_run && !force && tol_hive_has_pending_log(*hive))
+    return fail(kFailed,
+                "the hive is dirty: Windows still keeps changes to it in its transaction logs "
+                "(.LOG1/.LOG2), and saving would discard them; use --force to edit it anyway");
+  const auto key = resolve_key(*hive, pos[1]);
+  if (!key) return kFailed;
+
+  TolReplaceReport report;
+  GError* error = nullptr;
+  // A failed walk leaves part of its changes in the image: such an image is
+  // never saved, so the file keeps its state from before the run.
+  bool ok = tol_replace_tree(*hive, *key, find, replacement, options, report, &error);
+  if (ok && !options.dry_run && report.values_changed != 0) ok = tol_hive_save(*hive, &error);
+  const std::string message = tol_replace_message(report, options.dry_run, ok ? nullptr : error);
+  g_clear_error(&error);
+  if (!ok) return fail(kFailed, message);
+  for (const std::string& line : report.lines) std::printf("%s\n", line.c_str());
+  std::printf("%s\n", message.c_str());
+  return kOk;
+}
+
+constexpr Command kSearchCommands[] = {
+    {"search", "HIVE TEXT [--no-keys] [--no-values] [--no-data] [--whole] [--regex]",
+     "find key names, value names and string data anywhere in the hive, case-insensitively "
+     "(at most 500 hits; one \"label<TAB>kind\" line per hit, the count on standard error)",
+     cmd_search},
+    {"replace",
+     "HIVE KEY FIND REPLACEMENT [--names] [--no-data] [--match-case] [--whole] [--regex] "
+     "[--dry-run] [--force]",
+     "replace text in string data (and with --names in value names) of KEY and its subtree; "
+     "prints the first 20 changes and a summary; saves only when something changed",
+     cmd_replace},
+};
+
+}  // namespace
+
+std::span<const Command> search_commands() { return kSearchCommands; }
 
 }  // namespace tolcli

@@ -1,0 +1,146 @@
+#include "search/search.h"
+
+#include <glib/gi18n-lib.h>
+
+#include <memory>
+
+#include "hive/bytes.h"
+#include "hive/format.h"
+#include "hive/names.h"
+#include "value/codec.h"
+
+namespace {
+
+struct GFreeDeleter {
+  void operator()(gchar* p) const { g_free(p); }
+};
+using GCharPtr = std::unique_ptr<gchar, GFreeDeleter>;
+
+std::string casefold(std::string_view text) {
+  const GCharPtr folded(g_utf8_casefold(text.data(), static_cast<gssize>(text.size())));
+  return folded ? std::string(folded.get()) : std::string();
+}
+
+std::string take(gchar* text) {
+  const GCharPtr owned(text);
+  return owned ? std::string(owned.get()) : std::string();
+}
+
+bool full(const TolSearchContext& context) {
+  return context.limit != 0 && context.results.size() >= context.limit;
+}
+
+bool is_string_type(std::uint32_t type) {
+  return type == TOL_REG_SZ || type == TOL_REG_EXPAND_SZ || type == TOL_REG_MULTI_SZ;
+}
+
+}  // namespace
+
+std::string tol_search_value_text(std::uint32_t type, std::span<const std::uint8_t> data) {
+  if (data.empty()) return {};
+  if (type != TOL_REG_MULTI_SZ) return tol_utf16_to_utf8(data);
+  const tol::ByteView view(data);
+  std::string text;
+  std::size_t start = 0;
+  for (std::size_t off = 0; view.has(off, 2); off += 2) {
+    if (view.u16(off) != 0) continue;
+    if (off > start) {
+      text += tol_utf16_to_utf8(view.sub(start, off - start).span());
+      text += ' ';
+    }
+    start = off + 2;
+  }
+  if (start < view.size()) text += tol_utf16_to_utf8(view.tail(start).span());
+  return text;
+}
+
+bool tol_search_match(const TolSearchContext& context, std::string_view text) {
+  // Names and data are decoded to valid UTF-8; anything else cannot be
+  // matched or folded meaningfully and is simply not a hit.
+  if (!g_utf8_validate_len(text.data(), text.size(), nullptr)) return false;
+  if (context.regex) {
+    return g_regex_match_full(context.regex.get(), text.data(), static_cast<gssize>(text.size()), 0,
+                              GRegexMatchFlags(0), nullptr, nullptr);
+  }
+  const std::string folded = casefold(text);
+  if (context.options.whole_text) return folded == context.folded_pattern;
+  return folded.find(context.folded_pattern) != std::string::npos;
+}
+
+void tol_search_tree(TolSearchContext& context, std::uint32_t key, const std::string& path,
+                     int depth) {
+  if (full(context) || depth >= TOL_MAX_KEY_DEPTH) return;
+  if (!context.visited.insert(key).second) return;
+  const TolHive& hive = *context.hive;
+  const TolSearchOptions& options = context.options;
+
+  if (options.keys) {
+    const std::size_t cut = path.rfind('\\');
+    const std::string_view name =
+        cut == std::string::npos ? std::string_view(path) : std::string_view(path).substr(cut + 1);
+    if (tol_search_match(context, name)) context.results.push_back({path, {}, 0, true});
+  }
+
+  if (options.values || options.data) {
+    const std::uint32_t count = tol_hive_value_count(hive, key);
+    for (std::uint32_t i = 0; i < count; ++i) {
+      if (full(context)) return;
+      TolHiveValue value;
+      if (!tol_hive_read_value(hive, key, i, value)) continue;
+      if (options.values && tol_search_match(context, value.name)) {
+        context.results.push_back({path, value.name, value.type, false});
+        continue;
+      }
+      if (options.data && is_string_type(value.type) &&
+          tol_search_match(context, tol_search_value_text(value.type, value.data)))
+        context.results.push_back({path, value.name, value.type, false});
+    }
+  }
+
+  if (full(context)) return;
+  for (const std::uint32_t sub : tol_hive_subkeys(hive, key)) {
+    if (full(context)) return;
+    const std::string name = tol_hive_key_name(hive, sub);
+    tol_search_tree(context, sub, path.empty() ? name : path + "\\" + name, depth + 1);
+  }
+}
+
+std::optional<std::vector<TolSearchResult>> tol_search_hive(const TolHive& hive,
+                                                            std::string_view text,
+                                                            const TolSearchOptions& options,
+                                                            GError** error) {
+  if (text.empty()) return std::vector<TolSearchResult>();
+  TolSearchContext context;
+  context.hive = &hive;
+  context.options = options;
+  if (options.regex) {
+    std::string pattern(text);
+    if (options.whole_text) pattern = tol_pattern_whole(pattern);
+    context.regex = tol_pattern_compile(
+        pattern, GRegexCompileFlags(G_REGEX_CASELESS | G_REGEX_OPTIMIZE), error);
+    if (!context.regex) return std::nullopt;
+  } else {
+    context.folded_pattern = casefold(text);
+  }
+  tol_search_tree(context, hive.root_cell, std::string(), 0);
+  return std::move(context.results);
+}
+
+std::string tol_search_result_label(const TolSearchResult& result) {
+  if (result.is_key) return take(g_strdup_printf(_("\\%s"), result.path.c_str()));
+  const std::string name = result.value_name.empty() ? _("(Default)") : result.value_name;
+  return take(g_strdup_printf(_("%s = \\%s"), name.c_str(), result.path.c_str()));
+}
+
+std::string tol_search_result_detail(const TolSearchResult& result) {
+  return result.is_key ? _("key") : tol_value_type_name(result.type);
+}
+
+std::string tol_search_status(const TolHive* hive, std::string_view text, std::size_t count) {
+  if (!hive) return _("No hive loaded");
+  if (text.empty()) return {};
+  const auto n = static_cast<unsigned>(count);
+  if (count >= TOL_SEARCH_MAX_RESULTS)
+    return take(g_strdup_printf(_("Found %u or more (narrow the query)"), n));
+  return take(g_strdup_printf(_("Found: %u"), n));
+}
