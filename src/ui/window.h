@@ -1,8 +1,12 @@
-// The main window. Each activation of the application and each request to
-// open files gets a window of its own.
+// The main window: two panes side by side, the header bar with the buttons
+// that open hives, the copy column between the panes, the shortcut bar along
+// the bottom and the one toast overlay both panes report in. Each activation
+// of the application and each request to open files gets a window of its own.
 #pragma once
 
 #include <adwaita.h>
+
+#include "ui/pane.h"
 
 G_BEGIN_DECLS
 
@@ -11,12 +15,21 @@ G_DECLARE_FINAL_TYPE(TolWindow, tol_window, TOL, WINDOW, AdwApplicationWindow)
 
 G_END_DECLS
 
+// The new window has restored the session's tabs.
 TolWindow* tol_window_new(GtkApplication* application);
 
-// The first file goes to the left pane, the second to the right pane; any
-// further files are ignored.
+// The first file opens in the left pane, the second in the right pane, each
+// as a new tab; any further files are ignored.
 void tol_window_open_files(TolWindow* self, GFile** files, int n_files);
 
-// The file given to the left or right pane, or null; owned by the window.
-GFile* tol_window_get_left_file(TolWindow* self);
-GFile* tol_window_get_right_file(TolWindow* self);
+TolPane* tol_window_get_left_pane(TolWindow* self);
+TolPane* tol_window_get_right_pane(TolWindow* self);
+AdwToastOverlay* tol_window_get_toast_overlay(TolWindow* self);
+
+// The pane that commands not bound to a pane act on: the right pane while the
+// keyboard focus is inside it, otherwise the left pane.
+TolPane* tol_window_get_active_pane(TolWindow* self);
+
+// Undoes the last change of the active pane's tab, without a toast; true when
+// a change was undone.
+bool tol_window_undo(TolWindow* self);

@@ -64,6 +64,10 @@ inline void destroy_all_windows() {
   GListModel* list = gtk_window_get_toplevels();
   for (int guard = 0; guard < 1000 && g_list_model_get_n_items(list) > 0; ++guard) {
     auto* window = static_cast<GtkWindow*>(g_list_model_get_item(list, 0));
+    // A popover still shown when its window goes can keep the keyboard
+    // grabbed, and later tests' windows would get no keys.
+    for (GtkWidget* popover : find_all(GTK_WIDGET(window), GTK_TYPE_POPOVER))
+      gtk_popover_popdown(GTK_POPOVER(popover));
     gtk_window_destroy(window);
     g_object_unref(window);
     drain_main_loop();

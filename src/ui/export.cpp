@@ -1,0 +1,77 @@
+// Export of the selected key's subtree to a .reg file chosen in a save dialog.
+#include <glib/gi18n-lib.h>
+
+#include <memory>
+#include <string>
+
+#include "reg/export.h"
+#include "ui/compat.h"
+#include "ui/key_item.h"
+#include "ui/key_tree.h"
+#include "ui/pane_private.h"
+
+namespace {
+
+// The name the tree shows for the selected key, which is what the user
+// expects to see offered as the file name.
+std::string selected_key_name(TolPane* self) {
+  GtkTreeListRow* row = tol_key_tree_selected_row(self);
+  gpointer item = row != nullptr ? gtk_tree_list_row_get_item(row) : nullptr;
+  std::string name;
+  if (item != nullptr) {
+    if (const char* text = tol_key_item_get_name(TOL_KEY_ITEM(item)))
+      name = text;
+    g_object_unref(item);
+  }
+  return name;
+}
+
+struct PaneRef {
+  GWeakRef ref;
+  explicit PaneRef(TolPane* pane) { g_weak_ref_init(&ref, pane); }
+  ~PaneRef() { g_weak_ref_clear(&ref); }
+  PaneRef(const PaneRef&) = delete;
+  PaneRef& operator=(const PaneRef&) = delete;
+};
+
+}  // namespace
+
+void tol_pane_export_reg(TolPane* self) {
+  g_return_if_fail(TOL_IS_PANE(self));
+  if (tol_pane_get_hive(self) == nullptr || tol_pane_get_selected_key(self) == TOL_NO_CELL)
+    return;
+
+  TolFileRequest request;
+  request.action = TolFileAction::save;
+  request.title = _("Export to a .reg file");
+  g_autofree char* initial = g_strdup_printf(_("%s.reg"), selected_key_name(self).c_str());
+  request.initial_name = initial;
+
+  // The pane may go away while the dialog is open; the weak reference tells.
+  auto pane_ref = std::make_shared<PaneRef>(self);
+  auto done = [pane_ref](GFile* file) {
+    auto* pane = static_cast<TolPane*>(g_weak_ref_get(&pane_ref->ref));
+    if (pane == nullptr)
+      return;
+    g_autofree char* path = file != nullptr ? g_file_get_path(file) : nullptr;
+    if (path != nullptr)
+      tol_pane_export_reg_to(pane, path);
+    g_object_unref(pane);
+  };
+  tol_compat_file_dialog(GTK_WIDGET(self), request, done);
+}
+
+void tol_pane_export_reg_to(TolPane* self, const char* path) {
+  g_return_if_fail(TOL_IS_PANE(self));
+  g_return_if_fail(path != nullptr);
+  // The selection is read again: it may have changed while the dialog was open.
+  const TolHive* hive = tol_pane_get_hive(self);
+  const std::uint32_t key = tol_pane_get_selected_key(self);
+  if (hive == nullptr || key == TOL_NO_CELL)
+    return;
+  GError* error = nullptr;
+  if (!tol_reg_export_file(*hive, key, path, &error)) {
+    g_warning("eksport .reg nie powiodl sie: %s", error != nullptr ? error->message : "?");
+    g_clear_error(&error);
+  }
+}

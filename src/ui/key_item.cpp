@@ -1,0 +1,50 @@
+#include "ui/key_item.h"
+
+#include "hive/format.h"
+
+struct _TolKeyItem {
+  GObject parent_instance;
+  TolHive* hive;  // not owned
+  std::uint32_t offset;
+  char* name;
+};
+
+G_DEFINE_FINAL_TYPE(TolKeyItem, tol_key_item, G_TYPE_OBJECT)
+
+static void tol_key_item_finalize(GObject* object) {
+  g_free(TOL_KEY_ITEM(object)->name);
+  G_OBJECT_CLASS(tol_key_item_parent_class)->finalize(object);
+}
+
+static void tol_key_item_class_init(TolKeyItemClass* klass) {
+  G_OBJECT_CLASS(klass)->finalize = tol_key_item_finalize;
+}
+
+static void tol_key_item_init(TolKeyItem* self) {
+  self->hive = nullptr;
+  self->offset = TOL_NO_CELL;
+  self->name = nullptr;
+}
+
+TolKeyItem* tol_key_item_new(TolHive* hive, std::uint32_t offset, const char* name) {
+  auto* self = TOL_KEY_ITEM(g_object_new(TOL_TYPE_KEY_ITEM, nullptr));
+  self->hive = hive;
+  self->offset = offset;
+  self->name = g_strdup(name != nullptr ? name : "");
+  return self;
+}
+
+TolHive* tol_key_item_get_hive(TolKeyItem* self) {
+  g_return_val_if_fail(TOL_IS_KEY_ITEM(self), nullptr);
+  return self->hive;
+}
+
+std::uint32_t tol_key_item_get_offset(TolKeyItem* self) {
+  g_return_val_if_fail(TOL_IS_KEY_ITEM(self), TOL_NO_CELL);
+  return self->offset;
+}
+
+const char* tol_key_item_get_name(TolKeyItem* self) {
+  g_return_val_if_fail(TOL_IS_KEY_ITEM(self), "");
+  return self->name;
+}

@@ -1,0 +1,22 @@
+// One row of a pane's key tree: a key of the pane's hive by its nk offset.
+#pragma once
+
+#include <glib-object.h>
+
+#include <cstdint>
+
+struct TolHive;
+
+G_BEGIN_DECLS
+
+#define TOL_TYPE_KEY_ITEM (tol_key_item_get_type())
+G_DECLARE_FINAL_TYPE(TolKeyItem, tol_key_item, TOL, KEY_ITEM, GObject)
+
+G_END_DECLS
+
+// `hive` is borrowed: the tree that holds the item is rebuilt before the
+// hive it shows is closed.
+TolKeyItem* tol_key_item_new(TolHive* hive, std::uint32_t offset, const char* name);
+TolHive* tol_key_item_get_hive(TolKeyItem* self);
+std::uint32_t tol_key_item_get_offset(TolKeyItem* self);
+const char* tol_key_item_get_name(TolKeyItem* self);

@@ -1,0 +1,82 @@
+// One half of the main window: a toolbar row, the tab bar and either a status
+// page or the key tree beside the value list. A pane owns its tabs and the one
+// open hive of its active tab.
+#pragma once
+
+#include <adwaita.h>
+
+#include <cstdint>
+#include <string>
+
+struct TolHive;
+
+G_BEGIN_DECLS
+
+#define TOL_TYPE_PANE (tol_pane_get_type())
+G_DECLARE_FINAL_TYPE(TolPane, tol_pane, TOL, PANE, GtkBox)
+
+G_END_DECLS
+
+inline constexpr int TOL_MAX_TABS = 16;
+
+enum TolStatusKind { TOL_STATUS_EMPTY = 0, TOL_STATUS_MISSING = 1, TOL_STATUS_ERROR = 2 };
+
+// `tooltip` is the pane's own tooltip ("left pane" / "right pane").
+TolPane* tol_pane_new(const char* tooltip);
+
+// Wiring done by the window.
+void tol_pane_set_other(TolPane* self, TolPane* other);
+TolPane* tol_pane_get_other(TolPane* self);
+void tol_pane_set_toast_overlay(TolPane* self, AdwToastOverlay* overlay);
+// Shows a 4-second toast on the overlay; nothing without one.
+void tol_pane_toast(TolPane* self, const char* message);
+
+// ---- Tabs and loading ------------------------------------------------------
+int tol_pane_add_tab(TolPane* self, const char* label, const char* path, bool is_user);
+void tol_pane_switch_tab(TolPane* self, int index);
+void tol_pane_close_tab(TolPane* self, int index);
+void tol_pane_open_file(TolPane* self, GFile* file);
+bool tol_pane_load_hive(TolPane* self, const char* path);
+void tol_pane_reload(TolPane* self);
+void tol_pane_rebuild_tab_bar(TolPane* self);
+void tol_pane_show_status(TolPane* self, TolStatusKind kind, const char* icon_name,
+                          const char* title, const char* description);
+
+// Read access to the tabs, for the session and for tests.
+int tol_pane_get_tab_count(TolPane* self);
+int tol_pane_get_active_tab(TolPane* self);
+// Field getters of tab `index`; null / false for an invalid index. Strings are
+// owned by the pane and valid until the tab changes.
+const char* tol_pane_get_tab_label(TolPane* self, int index);
+const char* tol_pane_get_tab_path(TolPane* self, int index);  // null: no file
+const char* tol_pane_get_tab_last_key(TolPane* self, int index);
+bool tol_pane_get_tab_is_user(TolPane* self, int index);
+void tol_pane_set_tab_last_key(TolPane* self, int index, const char* key_path);
+
+// The hive of the active tab, or null. Owned by the pane.
+TolHive* tol_pane_get_hive(TolPane* self);
+
+// ---- Key tree and value list -------------------------------------------------
+// Cell offset of the selected key, or TOL_NO_CELL (0xFFFFFFFF).
+std::uint32_t tol_pane_get_selected_key(TolPane* self);
+// Path of the selected key ("" for the root); false when nothing is selected.
+bool tol_pane_get_selected_key_path(TolPane* self, std::string& out);
+// Expands the rows on the way and selects the key; names compare ASCII
+// case-insensitively; leaves the selection unchanged when a component is missing.
+void tol_pane_select_path(TolPane* self, const char* path);
+void tol_pane_refresh_values(TolPane* self);
+
+// ---- Commands ------------------------------------------------------------------
+void tol_pane_show_search(TolPane* self);
+void tol_pane_show_replace(TolPane* self);
+void tol_pane_focus_tree(TolPane* self);
+void tol_pane_copy_selected(TolPane* self);
+void tol_pane_new_key(TolPane* self);
+void tol_pane_delete_selected(TolPane* self);
+void tol_pane_rename_selected(TolPane* self);
+void tol_pane_export_reg(TolPane* self);
+void tol_pane_import_reg(TolPane* self);
+
+// Widgets for the window and for tests.
+GtkWidget* tol_pane_get_key_tree_view(TolPane* self);
+GtkWidget* tol_pane_get_value_list_view(TolPane* self);

@@ -1,0 +1,63 @@
+// The menu models of the pane's two context menus. A doubled underscore is
+// the menu's escape for a literal one: "REG__SZ" shows as REG_SZ.
+#include <glib/gi18n-lib.h>
+
+#include "ui/pane_private.h"
+
+namespace {
+
+void append(GMenu* menu, const char* label, const char* action) {
+  g_menu_append(menu, label, action);
+}
+
+void append_section(GMenu* menu, GMenu* section) {
+  g_menu_append_section(menu, nullptr, G_MENU_MODEL(section));
+  g_object_unref(section);
+}
+
+void append_submenu(GMenu* menu, const char* label, GMenuModel* submenu) {
+  g_menu_append_submenu(menu, label, submenu);
+  g_object_unref(submenu);
+}
+
+}  // namespace
+
+GMenuModel* tol_pane_new_submenu() {
+  GMenu* menu = g_menu_new();
+  append(menu, _("Key"), "pane.new-key");
+  GMenu* types = g_menu_new();
+  append(types, _("String value (REG__SZ)"), "pane.new-value::REG_SZ");
+  append(types, _("Expandable value (REG__EXPAND__SZ)"), "pane.new-value::REG_EXPAND_SZ");
+  append(types, _("Binary value (REG__BINARY)"), "pane.new-value::REG_BINARY");
+  append(types, _("DWORD value (REG__DWORD)"), "pane.new-value::REG_DWORD");
+  append(types, _("QWORD value (REG__QWORD)"), "pane.new-value::REG_QWORD");
+  append(types, _("Multi-string value (REG__MULTI__SZ)"), "pane.new-value::REG_MULTI_SZ");
+  append_section(menu, types);
+  return G_MENU_MODEL(menu);
+}
+
+GMenuModel* tol_pane_key_tree_menu_model() {
+  GMenu* menu = g_menu_new();
+  append_submenu(menu, _("New"), tol_pane_new_submenu());
+  GMenu* edit = g_menu_new();
+  append(edit, _("Rename"), "pane.rename-key");
+  append(edit, _("Delete"), "pane.delete-key");
+  append_section(menu, edit);
+  GMenu* more = g_menu_new();
+  append(more, _("Export..."), "pane.export");
+  append(more, _("Copy key name"), "pane.copy-name");
+  append(more, _("Permissions..."), "pane.permissions");
+  append_section(menu, more);
+  return G_MENU_MODEL(menu);
+}
+
+GMenuModel* tol_pane_value_list_menu_model() {
+  GMenu* menu = g_menu_new();
+  append(menu, _("Modify..."), "pane.value-modify");
+  append_submenu(menu, _("New"), tol_pane_new_submenu());
+  GMenu* edit = g_menu_new();
+  append(edit, _("Rename"), "pane.value-rename");
+  append(edit, _("Delete"), "pane.value-delete");
+  append_section(menu, edit);
+  return G_MENU_MODEL(menu);
+}

@@ -1,0 +1,197 @@
+# Shared by the end-to-end journeys: each journey runs the real program on a
+# display and a session bus of its own, with its own configuration directory,
+# and drives it with xdotool alone, as a user at the keyboard would.
+#
+# A journey script sources this file with the arguments it was given:
+#   PROGRAM CLI
+# (the tolvane and tolvane-cli programs of the build).
+
+set -uo pipefail
+
+exe=$(realpath "$1")
+cli=$(realpath "$2")
+
+fail() {
+  echo "FAIL: $*"
+  [ -n "${work:-}" ] && [ -d "$work" ] && shot "failure" >/dev/null 2>&1
+  exit 1
+}
+
+# Re-run inside a private display and session bus, bounded in time; timeout
+# signals the whole process group, the display, the bus and the program.
+if [ "${TOL_E2E_INNER:-}" != 1 ]; then
+  for tool in xvfb-run xauth xdotool import convert dbus-run-session timeout sha256sum; do
+    if ! command -v "$tool" >/dev/null; then
+      echo "SKIP: $tool is not installed"
+      exit 77
+    fi
+  done
+  export TOL_E2E_INNER=1
+  exec timeout -k 5 240 dbus-run-session -- \
+    xvfb-run -a -s "-screen 0 1600x1000x24" bash "$0" "$@"
+fi
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/tolvane-e2e-XXXXXX")
+app_pid=
+cleanup() {
+  if [ -n "$app_pid" ] && kill -0 "$app_pid" 2>/dev/null; then
+    kill "$app_pid" 2>/dev/null
+    wait "$app_pid" 2>/dev/null
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+export XDG_CONFIG_HOME=$work/config
+export GSETTINGS_BACKEND=memory GTK_A11Y=none NO_AT_BRIDGE=1
+export LC_ALL=C.UTF-8 LANGUAGE=en
+session=$XDG_CONFIG_HOME/tolvane/session.ini
+
+# Screenshots land in the work directory, and also in $TOL_E2E_SHOTS when it
+# names a directory, for a person to look at.
+shot() {
+  local file=$work/$1.png
+  import -window root "$file" || fail "no screenshot"
+  if [ -n "${TOL_E2E_SHOTS:-}" ]; then
+    mkdir -p "$TOL_E2E_SHOTS"
+    cp "$file" "$TOL_E2E_SHOTS/$(basename "$0" .sh)-$1.png"
+  fi
+  echo "$file"
+}
+
+# The program with the given files, on screen and holding the keyboard focus.
+start_app() {
+  # The pointer waits off the window, where it raises no tooltip.
+  xdotool mousemove --sync 1595 995
+  "$exe" "$@" >"$work/app.log" 2>&1 &
+  app_pid=$!
+  wid=
+  for _ in $(seq 300); do
+    wid=$(xdotool search --onlyvisible --pid "$app_pid" --name '^Tolvane$' 2>/dev/null | head -n 1)
+    [ -n "$wid" ] && break
+    kill -0 "$app_pid" 2>/dev/null || fail "the program exited at start: $(cat "$work/app.log")"
+    sleep 0.1
+  done
+  [ -n "$wid" ] || fail "no window appeared"
+  xdotool windowfocus --sync "$wid" || fail "the window took no focus"
+  settle 1
+  local X Y WIDTH HEIGHT SCREEN
+  eval "$(xdotool getwindowgeometry --shell "$wid")"
+  win_x=$X win_y=$Y win_w=$WIDTH win_h=$HEIGHT
+  # Probe columns inside the key trees, right of any name, and the top of
+  # the trees' rows (below the column headers).
+  left_tree_x=$((win_x + 230))
+  right_tree_x=$((win_x + win_w / 2 + 250))
+  rows_top=$((win_y + 166))
+}
+
+# Where the root rows are drawn while selected, to count rows from; call
+# while the roots are selected.
+calibrate_rows() {
+  local band
+  band=$(selected_band "$1" "$left_tree_x" "$rows_top")
+  [ -n "$band" ] || fail "no selected row in the left key tree of $1"
+  left_root=${band% *} row_height=${band#* }
+  band=$(selected_band "$1" "$right_tree_x" "$rows_top")
+  [ -n "$band" ] || fail "no selected row in the right key tree of $1"
+  right_root=${band% *}
+  [ "$row_height" -ge 16 ] && [ "$row_height" -le 64 ] || fail "odd row height $row_height"
+}
+
+# expect_rows FILE LEFT RIGHT: the rows selected in the two key trees.
+expect_rows() {
+  local l r
+  l=$(row "$1" "$left_tree_x" "$left_root" "$row_height")
+  r=$(row "$1" "$right_tree_x" "$right_root" "$row_height")
+  [ "$l" = "$2" ] || fail "$(basename "$1"): left tree shows row $l selected, expected $2"
+  [ "$r" = "$3" ] || fail "$(basename "$1"): right tree shows row $r selected, expected $3"
+}
+
+# Lets the program handle what it was sent and draw.
+settle() {
+  sleep "${1:-0.6}"
+}
+
+keys() {
+  xdotool key --clearmodifiers --delay 120 "$@" || fail "xdotool key $*"
+  settle
+}
+
+# Types text quickly, within the key tree's one-second type-ahead window.
+type_text() {
+  xdotool type --delay 60 "$1" || fail "xdotool type $1"
+  settle
+}
+
+# Closes the window with its close button, as a user does, and waits for the
+# program to end (it ends with its last window).
+close_app() {
+  eval "$(xdotool getwindowgeometry --shell "$wid")"
+  xdotool mousemove --sync $((X + WIDTH - 28)) $((Y + 28)) click 1 || fail "no click"
+  for _ in $(seq 100); do
+    kill -0 "$app_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -0 "$app_pid" 2>/dev/null && fail "the window did not close"
+  wait "$app_pid"
+  local status=$?
+  app_pid=
+  [ "$status" -eq 0 ] || fail "the program ended with status $status: $(cat "$work/app.log")"
+}
+
+# A value of the session file: ini GROUP KEY.
+ini() {
+  awk -v group="[$1]" -v key="$2" '
+    /^\[/ { in_group = ($0 == group); next }
+    in_group && index($0, key "=") == 1 { print substr($0, length(key) + 2); exit }
+  ' "$session"
+}
+
+expect_ini() {
+  local got
+  got=$(ini "$1" "$2")
+  [ "$got" = "$3" ] || fail "$1/$2 is '$got', expected '$3'"
+}
+
+# The selected row of a key tree in a screenshot: the top and the height of
+# the first band of tinted (not white) pixels in column X, from Y down.
+# Prints "TOP HEIGHT", or nothing when no row is tinted.
+selected_band() {
+  convert "$1" -crop "1x600+$2+$3" +repage -depth 8 txt:- | awk -v y0="$3" '
+    NR == 1 { next }
+    { split($1, at, /[,:]/); white = ($3 == "#FFFFFF") }
+    !white && top == "" { top = at[2] }
+    white && top != "" { print y0 + top, at[2] - top; found = 1; exit }
+    END { if (!found && top != "") print y0 + top, 600 - top }'
+}
+
+# Which displayed row of a key tree is selected, counting the root row as 0:
+# row FILE X ROOT_TOP ROW_HEIGHT, with the root row's band taken from a
+# screenshot in which the root was selected.
+row() {
+  local band top
+  band=$(selected_band "$1" "$2" "$rows_top")
+  [ -n "$band" ] || { echo none; return; }
+  top=${band% *}
+  echo $(( (top - $3 + $4 / 2) / $4 ))
+}
+
+# How many pixels of a region (WIDTHxHEIGHT+X+Y) have the colour of suggested
+# actions, the blue of a popover's "Search" button.
+blue_pixels() {
+  convert "$1" -crop "$2" +repage -fill black -fuzz 4% +opaque "#3584e4" \
+    -fill white -fuzz 4% -opaque "#3584e4" -format "%[fx:mean] %w %h" info:- |
+    awk '{ printf "%d\n", $1 * $2 * $3 + 0.5 }'
+}
+
+# Whether two screenshots agree in a region (WIDTHxHEIGHT+X+Y).
+same_region() {
+  local a b
+  a=$(convert "$1" -crop "$3" +repage -depth 8 rgb:- | sha256sum)
+  b=$(convert "$2" -crop "$3" +repage -depth 8 rgb:- | sha256sum)
+  [ "$a" = "$b" ]
+}
+
+hive() {
+  "$cli" "$@" >/dev/null || fail "tolvane-cli $*"
+}
