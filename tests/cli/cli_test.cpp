@@ -8,52 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "cli_run.h"
 #include "hive_builder.h"
 
 using namespace tol::test;
 
 namespace {
-
-struct Result {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string take(GBytes* bytes) {
-  std::string s;
-  if (bytes) {
-    gsize n = 0;
-    const char* p = static_cast<const char*>(g_bytes_get_data(bytes, &n));
-    s.assign(p ? p : "", n);
-    g_bytes_unref(bytes);
-  }
-  return s;
-}
-
-Result cli(const std::vector<std::string>& args) {
-  std::vector<const char*> argv{TOLVANE_CLI};
-  for (const auto& a : args) argv.push_back(a.c_str());
-  argv.push_back(nullptr);
-  Result r;
-  GError* error = nullptr;
-  GSubprocess* proc = g_subprocess_newv(
-      argv.data(),
-      GSubprocessFlags(G_SUBPROCESS_FLAGS_STDOUT_PIPE | G_SUBPROCESS_FLAGS_STDERR_PIPE), &error);
-  GBytes* out = nullptr;
-  GBytes* err = nullptr;
-  if (!proc || !g_subprocess_communicate(proc, nullptr, nullptr, &out, &err, &error)) {
-    ADD_FAILURE() << (error ? error->message : "spawn failed");
-    g_clear_error(&error);
-    if (proc) g_object_unref(proc);
-    return r;
-  }
-  r.status = g_subprocess_get_if_exited(proc) ? g_subprocess_get_exit_status(proc) : -1;
-  r.out = take(out);
-  r.err = take(err);
-  g_object_unref(proc);
-  return r;
-}
 
 class CliTest : public ::testing::Test {
  protected:
@@ -95,19 +55,19 @@ class CliTest : public ::testing::Test {
 
 TEST_F(CliTest, UsageErrorsExitTwo) {
   EXPECT_EQ(cli({}).status, 2);
-  Result r = cli({"frobnicate"});
+  Outcome r = cli({"frobnicate"});
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err.rfind("tolvane-cli: ", 0), 0u) << r.err;
   EXPECT_EQ(cli({"ls"}).status, 2);
   EXPECT_EQ(cli({"get", "x"}).status, 2);
-  Result help = cli({"--help"});
+  Outcome help = cli({"--help"});
   EXPECT_EQ(help.status, 0);
   for (const char* c : {"info", "ls", "values", "get"})
     EXPECT_NE(help.out.find(c), std::string::npos) << c;
 }
 
 TEST_F(CliTest, OpenErrorsAreReportedWithTheEngineMessage) {
-  Result r = cli({"info", std::string(dir_) + "/missing.hiv"});
+  Outcome r = cli({"info", std::string(dir_) + "/missing.hiv"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "tolvane-cli: Cannot open the file\n");
 
@@ -125,14 +85,14 @@ TEST_F(CliTest, LsKeepsStoredOrderAndMatchesPathsCaseInsensitively) {
   EXPECT_EQ(cli({"ls", hive, "\\"}).out, "Software\n");
   EXPECT_EQ(cli({"ls", hive, "SOFTWARE"}).out, "Zeta\nalpha\nMid\n");
   EXPECT_EQ(cli({"ls", hive, "\\software\\"}).out, "Zeta\nalpha\nMid\n");
-  Result r = cli({"ls", hive, "Software\\Nope"});
+  Outcome r = cli({"ls", hive, "Software\\Nope"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("Software\\Nope"), std::string::npos);
 }
 
 TEST_F(CliTest, ValuesShowTheValueListTexts) {
   std::string hive = sample();
-  Result r = cli({"values", hive, "Software"});
+  Outcome r = cli({"values", hive, "Software"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out,
             "(Default)\tREG_SZ\tdefault\n"
@@ -143,13 +103,13 @@ TEST_F(CliTest, ValuesShowTheValueListTexts) {
 
 TEST_F(CliTest, GetWritesRawBytes) {
   std::string hive = sample();
-  Result r = cli({"get", hive, "software", "COUNT"});
+  Outcome r = cli({"get", hive, "software", "COUNT"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, std::string("\x2a\0\0\0", 4));
-  Result def = cli({"get", hive, "Software"});
+  Outcome def = cli({"get", hive, "Software"});
   EXPECT_EQ(def.status, 0);
   EXPECT_EQ(def.out, std::string("d\0e\0f\0a\0u\0l\0t\0\0\0", 16));
-  Result missing = cli({"get", hive, "Software", "Nope"});
+  Outcome missing = cli({"get", hive, "Software", "Nope"});
   EXPECT_EQ(missing.status, 1);
   EXPECT_EQ(missing.err, "tolvane-cli: no such value: Nope\n");
 }
@@ -158,7 +118,7 @@ TEST_F(CliTest, InfoReportsChecksumAndPendingLogs) {
   HiveBuilder clean;
   clean.tree(KeySpec{.name = "CMI-CreateHive{X}"});
   clean.set_sequence(7, 7);
-  Result r = cli({"info", write(clean, "clean.hiv")});
+  Outcome r = cli({"info", write(clean, "clean.hiv")});
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("root key name: CMI-CreateHive{X}\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("primary sequence number: 7\n"), std::string::npos);

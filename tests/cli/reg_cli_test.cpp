@@ -9,31 +9,12 @@
 #include <vector>
 
 #include "../hive/peer_tools.h"
+#include "cli_run.h"
 #include "hive_builder.h"
 
 using namespace tol::test;
 
 namespace {
-
-// Runs tolvane-cli keeping its exit status (usage errors give 2).
-Outcome cli(const std::vector<std::string>& args) {
-  std::vector<char*> argv{const_cast<char*>(TOLVANE_CLI)};
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  gchar* out = nullptr;
-  gchar* err = nullptr;
-  int wait = 0;
-  Outcome r;
-  if (!g_spawn_sync(nullptr, argv.data(), nullptr, G_SPAWN_DEFAULT, nullptr, nullptr, &out, &err,
-                    &wait, nullptr))
-    return r;
-  r.status = WIFEXITED(wait) ? WEXITSTATUS(wait) : -1;
-  r.out = out ? out : "";
-  r.err = err ? err : "";
-  g_free(out);
-  g_free(err);
-  return r;
-}
 
 // hivexregedit prints a line in Latin-1 when it fits; every line as UTF-8.
 std::vector<std::string> utf8_lines(const std::string& text) {

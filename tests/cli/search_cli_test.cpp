@@ -9,43 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "cli_run.h"
 #include "hive_builder.h"
 
 using namespace tol::test;
 
 namespace {
-
-struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-Outcome tool(const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  gchar* out = nullptr;
-  gchar* err = nullptr;
-  int wait = 0;
-  Outcome r;
-  if (!g_spawn_sync(nullptr, argv.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, &out,
-                    &err, &wait, nullptr)) {
-    ADD_FAILURE() << "cannot run " << args[0];
-    return r;
-  }
-  r.status = WIFEXITED(wait) ? WEXITSTATUS(wait) : -1;
-  r.out = out ? out : "";
-  r.err = err ? err : "";
-  g_free(out);
-  g_free(err);
-  return r;
-}
-
-Outcome cli(std::vector<std::string> args) {
-  args.insert(args.begin(), TOLVANE_CLI);
-  return tool(args);
-}
 
 std::string contents(const std::string& path) {
   gchar* data = nullptr;
@@ -146,7 +115,7 @@ TEST_F(SearchCli, ReplaceSavesAHiveThePeersRead) {
   const std::string script = std::string(dir_) + "/script.txt";
   ASSERT_TRUE(g_file_set_contents(script.c_str(), "cd \\Software\nlsval\ncd Run\nlsval RunOnce\n",
                                   -1, nullptr));
-  Outcome hivex = tool({"hivexsh", "-f", script, hive_});
+  Outcome hivex = run({"hivexsh", "-f", script, hive_});
   EXPECT_EQ(hivex.status, 0) << hivex.err;
   EXPECT_EQ(hivex.out, "\"bar\"=hex(7):00,00\nbar\n");
 }
