@@ -120,6 +120,16 @@ Bytes utf16le_sz(std::string_view utf8) {
   return out;
 }
 
+Bytes multi_sz(std::initializer_list<std::string_view> strings) {
+  Bytes out;
+  for (const std::string_view one : strings) {
+    const Bytes piece = utf16le_sz(one);
+    out.insert(out.end(), piece.begin(), piece.end());
+  }
+  append_u16(out, 0);
+  return out;
+}
+
 Bytes bytes_of(std::string_view raw) { return Bytes(raw.begin(), raw.end()); }
 
 Bytes le32(std::uint32_t v) {

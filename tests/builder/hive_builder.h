@@ -21,6 +21,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <map>
 #include <optional>
 #include <span>
@@ -49,6 +50,8 @@ struct Name {
 Name encode_name(std::string_view utf8, NameForm form = NameForm::Auto);
 Bytes utf16le(std::string_view utf8);  // without terminator
 Bytes utf16le_sz(std::string_view utf8);  // with a 0x0000 terminator (REG_SZ data)
+// REG_MULTI_SZ data: each string terminated, then the closing empty string.
+Bytes multi_sz(std::initializer_list<std::string_view> strings);
 Bytes bytes_of(std::string_view raw);  // the bytes of a string as they are
 Bytes le32(std::uint32_t v);
 Bytes pattern(std::size_t n, std::uint32_t seed = 1);  // deterministic filler data

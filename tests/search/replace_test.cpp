@@ -24,17 +24,6 @@ TolReplaceOptions opts(std::string_view flags) {
   return o;
 }
 
-Bytes multi_sz(std::initializer_list<std::string_view> strings) {
-  Bytes out;
-  for (auto s : strings) {
-    const Bytes one = utf16le_sz(s);
-    out.insert(out.end(), one.begin(), one.end());
-  }
-  out.push_back(0);
-  out.push_back(0);
-  return out;
-}
-
 struct Value {
   std::string name;
   std::uint32_t type = 0;

@@ -10,17 +10,6 @@ namespace {
 
 using ::testing::ElementsAre;
 
-Bytes multi_sz(std::initializer_list<std::string_view> strings) {
-  Bytes out;
-  for (auto s : strings) {
-    const Bytes one = utf16le_sz(s);
-    out.insert(out.end(), one.begin(), one.end());
-  }
-  out.push_back(0);
-  out.push_back(0);
-  return out;
-}
-
 // Options from letters: k(eys) v(alues) d(ata) w(hole text) r(egex).
 TolSearchOptions opts(std::string_view flags) {
   auto has = [&](char c) { return flags.find(c) != std::string_view::npos; };

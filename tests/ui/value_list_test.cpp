@@ -15,6 +15,7 @@ namespace {
 using tol::test::Bytes;
 using tol::test::bytes_of;
 using tol::test::le32;
+using tol::test::multi_sz;
 using tol::test::utf16le_sz;
 
 constexpr std::uint32_t kSz = 1, kExpandSz = 2, kBinary = 3, kDword = 4, kDwordBe = 5, kMultiSz = 7,
@@ -44,17 +45,6 @@ std::map<std::string, TolDiffMark> marks_of(TolPane* pane) {
   for (const Row& row : rows_of(pane))
     marks[row.name] = row.diff;
   return marks;
-}
-
-Bytes multi_sz(std::initializer_list<const char*> strings) {
-  Bytes out;
-  for (const char* s : strings) {
-    Bytes piece = utf16le_sz(s);
-    out.insert(out.end(), piece.begin(), piece.end());
-  }
-  out.push_back(0);
-  out.push_back(0);
-  return out;
 }
 
 // The cell boxes of the drawn row whose name cell shows `name`: one per column.
