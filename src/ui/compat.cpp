@@ -144,6 +144,7 @@ namespace {
 
 struct FileContext {
   TolFileAction action;
+  std::string error_format;
   TolFileDone done;
 };
 
@@ -183,7 +184,7 @@ void file_dialog_finished(GObject* source, GAsyncResult* result, gpointer data) 
   if (error != nullptr) {
     // Closing the dialog without choosing is an ordinary answer.
     if (!g_error_matches(error, GTK_DIALOG_ERROR, GTK_DIALOG_ERROR_DISMISSED))
-      g_warning("okno wyboru pliku nie powiodlo sie: %s", error->message);
+      g_warning("%s", tol_compat_file_error_text(ctx->error_format, error->message).c_str());
     g_error_free(error);
   }
   ctx->done(file);
@@ -205,8 +206,17 @@ void file_chooser_response(GtkNativeDialog* native, int response, gpointer data)
 
 }  // namespace
 
+std::string tol_compat_file_error_text(const std::string& format, const char* message) {
+  std::string text = format;
+  const std::size_t at = text.find("%s");
+  const std::string what = message != nullptr ? message : "";
+  if (at == std::string::npos)
+    return text + ": " + what;
+  return text.replace(at, 2, what);
+}
+
 void tol_compat_file_dialog(GtkWidget* parent, const TolFileRequest& request, TolFileDone done) {
-  auto ctx = std::make_unique<FileContext>(FileContext{request.action, std::move(done)});
+  auto ctx = std::make_unique<FileContext>(FileContext{request.action, request.error_format, std::move(done)});
   GtkWindow* parent_window = window_of(parent);
   const char* accept = request.accept_label.empty() ? nullptr : request.accept_label.c_str();
 

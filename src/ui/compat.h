@@ -66,6 +66,9 @@ struct TolFileRequest {
   std::vector<TolFileFilterSpec> filters;  // the first one is preselected
   std::string initial_name;                // suggested name when saving
   GFile* initial_folder = nullptr;         // borrowed; may be null
+  // How a failure other than the user's dismissal is logged: a format with
+  // one "%s" for the toolkit's message, such as "zapis pliku .reg: %s".
+  std::string error_format = "%s";
 };
 
 // Called exactly once: with the chosen file, or with null when the dialog was
@@ -73,6 +76,9 @@ struct TolFileRequest {
 using TolFileDone = std::function<void(GFile* file)>;
 
 void tol_compat_file_dialog(GtkWidget* parent, const TolFileRequest& request, TolFileDone done);
+// The logged text of a failed file dialog: `format` with its "%s" replaced by
+// `message` (the message is appended when the format has no "%s").
+std::string tol_compat_file_error_text(const std::string& format, const char* message);
 
 // ---- Column view ------------------------------------------------------------
 

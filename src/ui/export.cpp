@@ -46,6 +46,7 @@ void tol_pane_export_reg(TolPane* self) {
   request.title = _("Export to a .reg file");
   g_autofree char* initial = g_strdup_printf(_("%s.reg"), selected_key_name(self).c_str());
   request.initial_name = initial;
+  request.error_format = "zapis pliku .reg: %s";
 
   // The pane may go away while the dialog is open; the weak reference tells.
   auto pane_ref = std::make_shared<PaneRef>(self);
@@ -71,7 +72,12 @@ void tol_pane_export_reg_to(TolPane* self, const char* path) {
     return;
   GError* error = nullptr;
   if (!tol_reg_export_file(*hive, key, path, &error)) {
-    g_warning("eksport .reg nie powiodl sie: %s", error != nullptr ? error->message : "?");
+    const char* message = error != nullptr ? error->message : "?";
+    g_warning("eksport .reg nie powiodl sie: %s", message);
+    // The user chose a file and waits for it; a log line alone would leave
+    // them believing the export is there.
+    g_autofree char* text = g_strdup_printf(_("Export failed: %s"), message);
+    tol_pane_toast(self, text);
     g_clear_error(&error);
   }
 }

@@ -89,11 +89,7 @@ GtkWidget* row_widget(TolPane* self, guint position) {
   return found;
 }
 
-bool focus_in_tree(TolPane* self) {
-  GtkRoot* root = gtk_widget_get_root(self->key_tree_view);
-  GtkWidget* focus = GTK_IS_WINDOW(root) ? gtk_window_get_focus(GTK_WINDOW(root)) : nullptr;
-  return focus != nullptr && (focus == self->key_tree_view || gtk_widget_is_ancestor(focus, self->key_tree_view));
-}
+bool focus_in_tree(TolPane* self) { return tol_focus_inside(self->key_tree_view); }
 
 gboolean focus_selected_row(GtkWidget*, GdkFrameClock*, gpointer pane) {
   auto* self = TOL_PANE(pane);

@@ -152,9 +152,10 @@ void tol_pane_open_file_dialog(TolPane* pane) {
   request.action = TolFileAction::open;
   request.title = _("Open a hive file");
   request.filters = tol_hive_file_filters();
+  request.error_format = "otwieranie pliku hive: %s";
   tol_compat_file_dialog(GTK_WIDGET(pane), request, [ref = WeakPane(pane)](GFile* file) {
     if (file == nullptr)
-      return;  // cancelled; the dialog reports real failures itself
+      return;  // cancelled, or failed and logged
     if (PanePtr target = ref.get())
       tol_pane_open_file(target.get(), file);
   });
@@ -166,6 +167,7 @@ void tol_pane_open_windows_dir(TolWindow* window, TolPane* pane) {
   TolFileRequest request;
   request.action = TolFileAction::select_folder;
   request.title = _("Select the Windows directory (the one containing System32)");
+  request.error_format = "wybor katalogu instalacji: %s";
   tol_compat_file_dialog(GTK_WIDGET(window), request, [ref = WeakPane(pane)](GFile* folder) {
     const char* path = folder != nullptr ? g_file_peek_path(folder) : nullptr;
     if (path == nullptr)

@@ -354,14 +354,15 @@ GtkWidget* tol_pane_get_value_list_view(TolPane* self) {
   return self->value_list_view;
 }
 
+bool tol_focus_inside(GtkWidget* widget) {
+  GtkRoot* root = widget != nullptr ? gtk_widget_get_root(widget) : nullptr;
+  GtkWidget* focus = GTK_IS_WINDOW(root) ? gtk_window_get_focus(GTK_WINDOW(root)) : nullptr;
+  return focus != nullptr && (focus == widget || gtk_widget_is_ancestor(focus, widget));
+}
+
 bool tol_pane_focus_in_value_list(TolPane* self) {
   g_return_val_if_fail(TOL_IS_PANE(self), false);
-  GtkRoot* root = gtk_widget_get_root(GTK_WIDGET(self));
-  if (!GTK_IS_WINDOW(root) || self->value_list_view == nullptr)
-    return false;
-  GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(root));
-  return focus != nullptr &&
-         (focus == self->value_list_view || gtk_widget_is_ancestor(focus, self->value_list_view));
+  return tol_focus_inside(self->value_list_view);
 }
 
 // ---- Clipboard -------------------------------------------------------------------

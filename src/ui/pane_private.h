@@ -102,6 +102,8 @@ void tol_pane_search_popover_build(TolPane* self);
 void tol_pane_replace_popover_build(TolPane* self);
 // pane_menus.cpp: the "New" submenu shared by both context menus.
 GMenuModel* tol_pane_new_submenu();
+// Whether the window's focus widget is `widget` or lies inside it.
+bool tol_focus_inside(GtkWidget* widget);
 // Whether the window's focus widget lies inside the value list.
 bool tol_pane_focus_in_value_list(TolPane* self);
 // Runs the undo of the active tab; shows a toast when `toast` is set.

@@ -259,13 +259,17 @@ void tol_pane_reload(TolPane* self) {
   if (tab == nullptr || !tab->path)
     return;
   std::string path = *tab->path;
+  // The rows that held the focus are replaced; without it back in the same
+  // view the next key press would land in the other pane or nowhere.
+  GtkWidget* focused_view = tol_pane_focus_in_value_list(self) ? self->value_list_view
+                            : tol_focus_inside(self->key_tree_view) ? self->key_tree_view
+                                                                      : nullptr;
   std::string selected;
-  if (tol_pane_get_selected_key_path(self, selected)) {
-    if (tol_pane_load_hive(self, path.c_str()))
-      tol_pane_select_path(self, selected.c_str());
-    return;
-  }
-  tol_pane_load_hive(self, path.c_str());
+  const bool had_selection = tol_pane_get_selected_key_path(self, selected);
+  if (tol_pane_load_hive(self, path.c_str()) && had_selection)
+    tol_pane_select_path(self, selected.c_str());
+  if (focused_view != nullptr && !tol_focus_inside(focused_view))
+    gtk_widget_grab_focus(focused_view);
 }
 
 // ---- Tab fields -------------------------------------------------------------------------

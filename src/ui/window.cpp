@@ -13,6 +13,7 @@ struct _TolWindow {
   TolPane* left;                  // owned by the widget tree
   TolPane* right;                 // owned by the widget tree
   AdwToastOverlay* toast_overlay;  // owned by the widget tree
+  bool mapped_before;
 };
 
 G_DEFINE_FINAL_TYPE(TolWindow, tol_window, ADW_TYPE_APPLICATION_WINDOW)
@@ -243,12 +244,10 @@ gboolean on_close_request(GtkWindow* window, gpointer) {
   return tol_session_save(TOL_WINDOW(window));
 }
 
-}  // namespace
-
 // A popover still shown when its window goes keeps the keyboard grabbed on
 // some toolkit versions, and every other window of the program then stops
 // receiving keys; so the window closes its popovers before it goes.
-static void close_popovers(GtkWidget* widget) {
+void close_popovers(GtkWidget* widget) {
   for (GtkWidget* child = gtk_widget_get_first_child(widget); child != nullptr;
        child = gtk_widget_get_next_sibling(child)) {
     if (GTK_IS_POPOVER(child) && gtk_widget_get_visible(child))
@@ -257,12 +256,31 @@ static void close_popovers(GtkWidget* widget) {
   }
 }
 
+}  // namespace
+
 static void tol_window_unmap(GtkWidget* widget) {
   close_popovers(widget);
   GTK_WIDGET_CLASS(tol_window_parent_class)->unmap(widget);
 }
 
+// A window opens ready for the keyboard: the user's first arrow key should
+// walk the left key tree, not a header-bar button that happened to be first in
+// the focus chain. An empty left pane hands the focus to the right one.
+static void tol_window_map(GtkWidget* widget) {
+  GTK_WIDGET_CLASS(tol_window_parent_class)->map(widget);
+  TolWindow* self = TOL_WINDOW(widget);
+  if (self->mapped_before)
+    return;
+  self->mapped_before = true;
+  for (TolPane* pane : {self->left, self->right}) {
+    GtkWidget* tree = tol_pane_get_key_tree_view(pane);
+    if (gtk_widget_get_mapped(tree) && gtk_widget_grab_focus(tree))
+      return;
+  }
+}
+
 static void tol_window_class_init(TolWindowClass* klass) {
+  GTK_WIDGET_CLASS(klass)->map = tol_window_map;
   GTK_WIDGET_CLASS(klass)->unmap = tol_window_unmap;
 }
 
@@ -345,14 +363,5 @@ TolPane* tol_window_get_active_pane(TolWindow* self) {
 
 bool tol_window_undo(TolWindow* self) {
   g_return_val_if_fail(TOL_IS_WINDOW(self), false);
-  TolPane* pane = tol_window_get_active_pane(self);
-  GtkWidget* focus = gtk_root_get_focus(GTK_ROOT(self));
-  bool had_focus = focus != nullptr && gtk_widget_is_ancestor(focus, GTK_WIDGET(pane));
-  bool undone = tol_pane_undo(pane, false);
-  // The undo reloads the hive, which takes the focus away with the rows it
-  // replaces; without it back, the next Ctrl+Z would undo in the other pane.
-  GtkWidget* after = gtk_root_get_focus(GTK_ROOT(self));
-  if (undone && had_focus && (after == nullptr || !gtk_widget_is_ancestor(after, GTK_WIDGET(pane))))
-    tol_pane_focus_tree(pane);
-  return undone;
+  return tol_pane_undo(tol_window_get_active_pane(self), false);
 }

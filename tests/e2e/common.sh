@@ -13,7 +13,11 @@ cli=$(realpath "$2")
 
 fail() {
   echo "FAIL: $*"
-  [ -n "${work:-}" ] && [ -d "$work" ] && shot "failure" >/dev/null 2>&1
+  # What the screen showed, for a person to look at.
+  if [ -n "${TOL_E2E_SHOTS:-}" ] && [ -n "${DISPLAY:-}" ]; then
+    mkdir -p "$TOL_E2E_SHOTS"
+    import -window root "$TOL_E2E_SHOTS/$(basename "$0" .sh)-failure.png" 2>/dev/null
+  fi
   exit 1
 }
 
@@ -27,9 +31,25 @@ if [ "${TOL_E2E_INNER:-}" != 1 ]; then
     fi
   done
   export TOL_E2E_INNER=1
-  exec timeout -k 5 240 dbus-run-session -- \
-    xvfb-run -a -s "-screen 0 1600x1000x24" bash "$0" "$@"
+  # The search for a free display starts at a random number, so that displays
+  # started at the same moment by other test programs do not collide; a
+  # display that did not come up is tried again with another number.
+  for attempt in 1 2 3; do
+    timeout -k 5 240 dbus-run-session -- \
+      xvfb-run -a -n $((200 + RANDOM % 700)) -s "-screen 0 1600x1000x24" bash "$0" "$@"
+    status=$?
+    [ "$status" -eq 75 ] || exit "$status"
+    echo "the display did not come up (attempt $attempt)"
+  done
+  exit 1
 fi
+
+# Status 75: no display to work on.
+for _ in $(seq 50); do
+  xdotool getdisplaygeometry >/dev/null 2>&1 && break
+  sleep 0.2
+done
+xdotool getdisplaygeometry >/dev/null 2>&1 || exit 75
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tolvane-e2e-XXXXXX")
 app_pid=
@@ -42,7 +62,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-export XDG_CONFIG_HOME=$work/config
+export XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data XDG_CACHE_HOME=$work/cache
 export GSETTINGS_BACKEND=memory GTK_A11Y=none NO_AT_BRIDGE=1
 export LC_ALL=C.UTF-8 LANGUAGE=en
 session=$XDG_CONFIG_HOME/tolvane/session.ini

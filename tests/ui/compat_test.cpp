@@ -193,6 +193,15 @@ class FileDialogTest : public CompatTest {
   std::string chosen_;
 };
 
+// A failed dialog is logged under the command's own words.
+TEST(CompatFileErrorText, PutsTheToolkitMessageIntoTheCommandsFormat) {
+  EXPECT_EQ(tol_compat_file_error_text("zapis pliku .reg: %s", "portal gone"), "zapis pliku .reg: portal gone");
+  EXPECT_EQ(tol_compat_file_error_text("%s", "x"), "x");
+  EXPECT_EQ(tol_compat_file_error_text("no slot", "why"), "no slot: why");
+  EXPECT_EQ(tol_compat_file_error_text("a %s b", nullptr), "a  b");
+  EXPECT_EQ(tol_compat_file_error_text("%s%s", "100%s"), "100%s%s") << "only the first slot is filled";
+}
+
 TEST_F(FileDialogTest, DismissedDialogGivesNoFile) {
   TolFileRequest request;
   request.title = "Open a hive file";

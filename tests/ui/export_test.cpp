@@ -100,6 +100,13 @@ TEST_F(ExportTest, AFailedWriteLeavesNoFile) {
   tol_pane_export_reg_to(left_, out.c_str());
   EXPECT_FALSE(g_file_test(out.c_str(), G_FILE_TEST_EXISTS));
   EXPECT_NE(tol_pane_get_hive(left_), nullptr) << "the hive is unaffected";
+  // The user waits for a file; the failure must not pass unseen.
+  EXPECT_TRUE(iterate_until([&] {
+    for (GtkWidget* label : find_all(GTK_WIDGET(overlay_), GTK_TYPE_LABEL))
+      if (std::string(gtk_label_get_text(GTK_LABEL(label))).rfind("Export failed: cannot create", 0) == 0)
+        return true;
+    return false;
+  })) << "no toast naming the failure";
 }
 
 TEST_F(ExportTest, TheDialogOffersTheKeyNameAndExportsTheKeySelectedWhenItCloses) {

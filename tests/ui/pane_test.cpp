@@ -57,11 +57,6 @@ Bytes file_bytes(const std::string& path) {
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// A toast's title is drawn as a label inside the overlay.
-bool toast_shown(AdwToastOverlay* overlay, const std::string& text) {
-  return iterate_until([&] { return find_label(GTK_WIDGET(overlay), text) != nullptr; });
-}
-
 // Writes a hive beside `file` and renames it over the file, so that a pane
 // that has the file mapped keeps seeing the old content.
 void replace_hive(const tol::test::KeySpec& root, const std::string& file) {
@@ -540,6 +535,32 @@ TEST_F(PaneTest, UndoPutsTheLastSnapshotBackOnDisk) {
   EXPECT_TRUE(is_inside(focus_of(window_), left_->key_tree_view)) << "the reload took the focus away";
   EXPECT_TRUE(left_->d->tabs[0]->journal.snapshots.empty());
   EXPECT_FALSE(tol_pane_undo(left_, false));
+}
+
+// A reload replaces the rows that held the focus; the keyboard stays in the
+// view it was in, or the next key would act on the other pane.
+TEST_F(PaneTest, ReloadKeepsTheFocusInTheViewThatHadIt) {
+  open(left_, key("ROOT", {key("Keep", {}, {val("A", 4, tol::test::le32(1)), val("B", 4, tol::test::le32(2))})}), "focus.hiv");
+  open(right_, key("ROOT"), "other-focus.hiv");
+  select(left_, "Keep");
+  drain_main_loop();
+
+  tol_pane_focus_tree(left_);
+  tol_pane_reload(left_);
+  drain_main_loop();
+  EXPECT_TRUE(is_inside(focus_of(window_), left_->key_tree_view));
+  EXPECT_EQ(selected_path(left_), "Keep");
+
+  ASSERT_TRUE(gtk_widget_grab_focus(left_->value_list_view));
+  tol_pane_reload(left_);
+  drain_main_loop();
+  EXPECT_TRUE(is_inside(focus_of(window_), left_->value_list_view));
+
+  // A pane without the focus does not take it.
+  tol_pane_focus_tree(right_);
+  tol_pane_reload(left_);
+  drain_main_loop();
+  EXPECT_TRUE(is_inside(focus_of(window_), right_->key_tree_view));
 }
 
 // ---- Preconditions ----------------------------------------------------------------------------

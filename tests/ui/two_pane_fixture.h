@@ -42,6 +42,11 @@ inline GtkWidget* find_label(GtkWidget* root, const std::string& text) {
   return nullptr;
 }
 
+// A toast's title is drawn as a label inside the overlay.
+inline bool toast_shown(AdwToastOverlay* overlay, const std::string& text) {
+  return iterate_until([&] { return find_label(GTK_WIDGET(overlay), text) != nullptr; });
+}
+
 class TwoPaneTest : public ::testing::Test {
  protected:
   void SetUp() override {

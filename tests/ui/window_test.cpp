@@ -227,6 +227,17 @@ TEST_F(WindowTest, TheActivePaneIsTheRightOneOnlyWhileItHasTheFocus) {
   EXPECT_EQ(tol_window_get_active_pane(window_), left_);
 }
 
+TEST_F(WindowTest, OpensWithTheFocusOnTheLeftKeyTree) {
+  open_both();
+  EXPECT_TRUE(iterate_until([&] { return is_inside(focus_of(widget()), tol_pane_get_key_tree_view(left_)); }));
+}
+
+TEST_F(WindowTest, OpensWithTheFocusOnTheRightKeyTreeWhenOnlyTheRightHasAHive) {
+  open_path(right_, write_hive(dir_.file("right/SYSTEM")));
+  show(widget());
+  EXPECT_TRUE(iterate_until([&] { return is_inside(focus_of(widget()), tol_pane_get_key_tree_view(right_)); }));
+}
+
 TEST_F(WindowTest, TabAndShiftTabMoveBetweenTheKeyTrees) {
   open_both();
   GtkWidget* left_tree = tol_pane_get_key_tree_view(left_);
