@@ -89,15 +89,31 @@ start_app() {
   for _ in $(seq 300); do
     wid=$(xdotool search --onlyvisible --pid "$app_pid" --name '^Tolvane$' 2>/dev/null | head -n 1)
     [ -n "$wid" ] && break
-    kill -0 "$app_pid" 2>/dev/null || fail "the program exited at start: $(cat "$work/app.log")"
+    if ! kill -0 "$app_pid" 2>/dev/null; then
+      # Another test's display server took the number and went away again:
+      # the whole journey is tried once more on a display of its own.
+      grep -q "cannot open display" "$work/app.log" && exit 75
+      fail "the program exited at start: $(cat "$work/app.log")"
+    fi
     sleep 0.1
   done
   [ -n "$wid" ] || fail "no window appeared"
   xdotool windowfocus --sync "$wid" || fail "the window took no focus"
-  settle 1
   local X Y WIDTH HEIGHT SCREEN
   eval "$(xdotool getwindowgeometry --shell "$wid")"
   win_x=$X win_y=$Y win_w=$WIDTH win_h=$HEIGHT
+  # A window is mapped before it is first drawn, and on a busy machine the
+  # first frame can take seconds: wait until its area is no longer black.
+  local drawn=
+  for _ in $(seq 100); do
+    if [ "$(import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage -format '%[fx:maxima.r]' info:- 2>/dev/null)" != 0 ]; then
+      drawn=1
+      break
+    fi
+    sleep 0.2
+  done
+  [ -n "$drawn" ] || fail "the window was never drawn"
+  settle 1
   # Probe columns inside the key trees, right of any name, and the top of
   # the trees' rows (below the column headers).
   left_tree_x=$((win_x + 230))
@@ -202,6 +218,30 @@ blue_pixels() {
   convert "$1" -crop "$2" +repage -fill black -fuzz 4% +opaque "#3584e4" \
     -fill white -fuzz 4% -opaque "#3584e4" -format "%[fx:mean] %w %h" info:- |
     awk '{ printf "%d\n", $1 * $2 * $3 + 0.5 }'
+}
+
+# shot_until NAME TEST ARGS...: takes screenshots until `TEST FILE ARGS...`
+# succeeds (a busy machine may draw a popover only seconds after the key),
+# for at most ten seconds; prints the last screenshot's file either way.
+shot_until() {
+  local name=$1 file
+  shift
+  for _ in $(seq 20); do
+    file=$(shot "$name")
+    "$1" "$file" "${@:2}" && break
+    sleep 0.5
+  done
+  echo "$file"
+}
+
+# at_least_blue FILE REGION N: the region holds N or more pixels of the blue.
+at_least_blue() {
+  [ "$(blue_pixels "$1" "$2")" -gt "$3" ]
+}
+
+# at_most_blue FILE REGION N: the region holds fewer than N such pixels.
+at_most_blue() {
+  [ "$(blue_pixels "$1" "$2")" -lt "$3" ]
 }
 
 # Whether two screenshots agree in a region (WIDTHxHEIGHT+X+Y).

@@ -28,7 +28,7 @@ right_half=${half}x${win_h}+$((win_x + half))+${win_y}
 
 # In the right pane: its search opens, the left one stays shut.
 keys Tab ctrl+f
-open=$(shot right-search)
+open=$(shot_until right-search at_least_blue "$right_half" 5000)
 [ "$(blue_pixels "$open" "$right_half")" -gt 5000 ] || fail "the right pane's search did not open"
 [ "$(blue_pixels "$open" "$left_half")" -lt 1000 ] || fail "the left pane's search opened"
 type_text deep
@@ -37,13 +37,13 @@ keys Return
 # hit (the value Note of Aaa, whose data says "deep"), then down to the
 # second, the key Zulu\Deep.
 keys Tab Tab Tab Tab Tab Tab Tab Down Return
-done_right=$(shot right-found)
+done_right=$(shot_until right-found at_most_blue "$right_half" 1000)
 [ "$(blue_pixels "$done_right" "$right_half")" -lt 1000 ] || fail "the search stayed open after a hit was chosen"
 
 # In the left pane: the second hit is a value; choosing it selects the key
 # that holds the value.
 keys Tab ctrl+f
-open=$(shot left-search)
+open=$(shot_until left-search at_least_blue "$left_half" 5000)
 [ "$(blue_pixels "$open" "$left_half")" -gt 5000 ] || fail "the left pane's search did not open"
 [ "$(blue_pixels "$open" "$right_half")" -lt 1000 ] || fail "the right pane's search opened"
 type_text zulu

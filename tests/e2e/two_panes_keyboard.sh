@@ -24,7 +24,7 @@ before=$(sha256sum "$left" "$right")
 start_app "$left" "$right"
 calibrate_rows "$(shot start)"
 
-# The focus starts outside both panes: Tab goes to the right key tree.
+# The window opens with the focus on the left key tree: Tab goes to the right one.
 keys Tab
 # Right pane, root selected: type-ahead to Yankee, open it, step into Zulu.
 type_text y
