@@ -31,14 +31,9 @@ GListModel* create_child_model(gpointer item, gpointer pane) {
   std::vector<std::uint32_t> subkeys = tol_hive_subkeys(*hive, tol_key_item_get_offset(key));
   if (subkeys.empty())
     return nullptr;
-  GListStore* store = g_list_store_new(TOL_TYPE_KEY_ITEM);
-  for (std::uint32_t offset : subkeys) {
-    std::string name = tol_hive_key_name(*hive, offset);
-    TolKeyItem* child = tol_key_item_new(hive, offset, name.c_str());
-    g_list_store_append(store, child);
-    g_object_unref(child);
-  }
-  return G_LIST_MODEL(store);
+  // The names are read as rows ask for them: the expander of every drawn row
+  // asks for its children, and one of them may have tens of thousands.
+  return G_LIST_MODEL(tol_key_list_new(hive, std::move(subkeys)));
 }
 
 GtkTreeListModel* tree_model(TolPane* self) {
@@ -91,12 +86,21 @@ GtkWidget* row_widget(TolPane* self, guint position) {
 
 bool focus_in_tree(TolPane* self) { return tol_focus_inside(self->key_tree_view); }
 
+// The view scrolls to a row that takes the focus, placing it from estimated
+// heights while the row is not laid out yet; far down a long list that can
+// leave it just out of sight. Scrolling once more, after the focus moved, puts
+// it where the selection asked.
+void focus_row(TolPane* self, GtkWidget* row, guint position) {
+  gtk_widget_grab_focus(row);
+  tol_compat_column_view_scroll_to(GTK_COLUMN_VIEW(self->key_tree_view), position, false);
+}
+
 gboolean focus_selected_row(GtkWidget*, GdkFrameClock*, gpointer pane) {
   auto* self = TOL_PANE(pane);
   guint position = gtk_single_selection_get_selected(self->key_tree_selection);
   if (position != GTK_INVALID_LIST_POSITION && focus_in_tree(self)) {
     if (GtkWidget* row = row_widget(self, position))
-      gtk_widget_grab_focus(row);
+      focus_row(self, row, position);
   }
   return G_SOURCE_REMOVE;
 }
@@ -110,7 +114,7 @@ void select_row(TolPane* self, guint position) {
   if (!focus_in_tree(self))
     return;
   if (GtkWidget* row = row_widget(self, position))
-    gtk_widget_grab_focus(row);
+    focus_row(self, row, position);
   else  // the row is laid out with the next frame
     gtk_widget_add_tick_callback(self->key_tree_view, focus_selected_row, self, nullptr);
 }
@@ -147,13 +151,6 @@ void row_unbind(GtkSignalListItemFactory*, GtkListItem* item, gpointer) {
 
 // ---- Type-ahead ----------------------------------------------------------------------
 
-bool name_has_prefix(const char* name, const char* folded_prefix) {
-  char* folded = g_utf8_casefold(name, -1);
-  bool match = g_str_has_prefix(folded, folded_prefix);
-  g_free(folded);
-  return match;
-}
-
 // Looks at the rows after the selected one, wrapping around; the selected row
 // itself comes last, so a repeated prefix moves on to the next match.
 bool type_ahead_search(TolPane* self, const std::string& prefix) {
@@ -169,7 +166,7 @@ bool type_ahead_search(TolPane* self, const std::string& prefix) {
     guint position = (start + i) % n;
     auto* row = GTK_TREE_LIST_ROW(g_list_model_get_item(rows, position));
     TolKeyItem* key = row != nullptr ? row_key(row) : nullptr;
-    if (key != nullptr && name_has_prefix(tol_key_item_get_name(key), folded_prefix)) {
+    if (key != nullptr && g_str_has_prefix(tol_key_item_get_folded_name(key), folded_prefix)) {
       select_row(self, position);
       found = true;
     }

@@ -2,12 +2,12 @@
 // the pane's key tree, tinted against the key selected in the other pane.
 #include <glib/gi18n-lib.h>
 
-#include <algorithm>
+#include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "hive/hive.h"
-#include "hive/names.h"
 #include "ui/pane_private.h"
 #include "ui/value_item.h"
 #include "value/codec.h"
@@ -41,14 +41,41 @@ TypeIcon type_icon(std::uint32_t type) {
   }
 }
 
+// The other pane's values by name, each name standing for the first value
+// that has it (names compare ASCII case-insensitively). Looking each row up
+// here instead of scanning the other list keeps the rebuild of both lists
+// linear: a key may hold thousands of values.
+class Namesakes {
+ public:
+  explicit Namesakes(const std::vector<TolHiveValue>& values) {
+    first_.reserve(values.size());
+    for (const TolHiveValue& value : values)
+      first_.try_emplace(fold(value.name), &value);
+  }
+
+  const TolHiveValue* find(const std::string& name) const {
+    auto it = first_.find(fold(name));
+    return it != first_.end() ? it->second : nullptr;
+  }
+
+ private:
+  // A to Z become a to z; every other byte stays, as tol_name_equal compares.
+  static std::string fold(std::string name) {
+    for (char& c : name)
+      c = g_ascii_tolower(c);
+    return name;
+  }
+
+  std::unordered_map<std::string, const TolHiveValue*> first_;
+};
+
 // How `value` compares with the other pane's key; `others` is null when that
 // pane shows no selected key.
-TolDiffMark diff_mark(const TolHiveValue& value, const std::vector<TolHiveValue>* others) {
+TolDiffMark diff_mark(const TolHiveValue& value, const Namesakes* others) {
   if (others == nullptr)
     return TOL_DIFF_NONE;
-  auto same_name = [&](const TolHiveValue& other) { return tol_name_equal(other.name, value.name); };
-  auto match = std::find_if(others->begin(), others->end(), same_name);
-  if (match == others->end())
+  const TolHiveValue* match = others->find(value.name);
+  if (match == nullptr)
     return TOL_DIFF_ONLY;
   if (match->type != value.type || match->data != value.data)
     return TOL_DIFF_CHANGED;
@@ -277,19 +304,19 @@ void tol_pane_refresh_values(TolPane* self) {
   const std::uint32_t key = tol_pane_get_selected_key(self);
   if (hive != nullptr && key != TOL_NO_CELL) {
     std::vector<TolHiveValue> others;
-    bool compare = false;
+    std::optional<Namesakes> namesakes;
     if (TolPane* other = self->other) {
       const TolHive* other_hive = tol_pane_get_hive(other);
       const std::uint32_t other_key = tol_pane_get_selected_key(other);
       if (other_hive != nullptr && other_key != TOL_NO_CELL) {
         others = read_values(*other_hive, other_key);
-        compare = true;
+        namesakes.emplace(others);
       }
     }
     const std::vector<TolHiveValue> values = read_values(*hive, key);
     items.reserve(values.size());
     for (const TolHiveValue& value : values)
-      items.push_back(tol_value_item_new(value, diff_mark(value, compare ? &others : nullptr)));
+      items.push_back(tol_value_item_new(value, diff_mark(value, namesakes ? &*namesakes : nullptr)));
   }
   // The old rows go and the new ones come in one change of the model.
   const guint old_count = g_list_model_get_n_items(G_LIST_MODEL(self->value_store));

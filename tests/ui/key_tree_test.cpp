@@ -289,5 +289,101 @@ TEST_F(KeyTreeTest, DragRecordsTheSelectedKeyUntilTheDragEnds) {
   EXPECT_EQ(tol_drag_record.hive, nullptr);
 }
 
+// A key with many subkeys: expanding it, or drawing the expander that asks
+// whether it has children, must not read every subkey's name.
+TEST_F(KeyTreeTest, SubkeyNamesAreReadOnlyForRowsAskedFor) {
+  tol::test::KeySpec many = key("Many");
+  for (int i = 0; i < 3000; ++i)
+    many.subkeys.push_back(key("Sub" + std::to_string(10000 + i)));
+  open(left_, key("ROOT", {many}), "many.hiv");
+  const TolHive& hive = *tol_pane_get_hive(left_);
+  EXPECT_LT(hive.name_cache.size(), 100u);
+
+  tol_pane_select_path(left_, "Many");
+  drain_main_loop();
+  ASSERT_EQ(g_list_model_get_n_items(rows()), 3002u);
+  EXPECT_LT(hive.name_cache.size(), 1000u);
+
+  // Each child is made once, when first asked for, and then kept.
+  GListModel* children = gtk_tree_list_row_get_children(row_at(1));
+  auto* last = TOL_KEY_ITEM(g_list_model_get_item(children, 2999));
+  EXPECT_STREQ(tol_key_item_get_name(last), "Sub12999");
+  EXPECT_EQ(tol_key_item_get_offset(last), *tol_hive_find_path(hive, "Many\\Sub12999"));
+  gpointer again = g_list_model_get_item(children, 2999);
+  EXPECT_EQ(again, last);
+  g_object_unref(again);
+  g_object_unref(last);
+  EXPECT_EQ(g_list_model_get_item(children, 3000), nullptr);
+}
+
+// The drawn row of `position` lies inside the visible part of the tree.
+bool row_on_screen(TolPane* pane, guint position) {
+  GtkWidget* scrolled = gtk_widget_get_ancestor(pane->key_tree_view, GTK_TYPE_SCROLLED_WINDOW);
+  for (GtkWidget* expander : find_all(pane->key_tree_view, GTK_TYPE_TREE_EXPANDER)) {
+    GtkTreeListRow* row = gtk_tree_expander_get_list_row(GTK_TREE_EXPANDER(expander));
+    graphene_rect_t bounds;
+    if (row == nullptr || gtk_tree_list_row_get_position(row) != position || !gtk_widget_get_mapped(expander) ||
+        !gtk_widget_compute_bounds(expander, scrolled, &bounds))
+      continue;
+    if (bounds.origin.y >= 0 && bounds.origin.y + bounds.size.height <= gtk_widget_get_height(scrolled))
+      return true;
+  }
+  return false;
+}
+
+// Type-ahead that jumps far down from a row holding the keyboard focus must
+// still bring the row it selects into view.
+TEST_F(KeyTreeTest, TypeAheadScrollsAFarMatchIntoView) {
+  tol::test::KeySpec many = key("Many");
+  for (int i = 0; i < 40; ++i)
+    many.subkeys.push_back(key("Alpha" + std::to_string(100 + i)));
+  for (int i = 0; i < 40000; ++i)
+    many.subkeys.push_back(key("Beta" + std::to_string(100000 + i)));
+  many.subkeys.push_back(key("Gamma"));
+  for (int i = 0; i < 100; ++i)
+    many.subkeys.push_back(key("Omega" + std::to_string(100 + i)));
+  tol::test::KeySpec root = key("ROOT", {many});
+  root.keep_order = true;
+  open(left_, root, "many.hiv");
+  tol_pane_select_path(left_, "Many");
+  tol_pane_focus_tree(left_);
+  drain_main_loop();
+
+  GtkEventController* type_ahead = nullptr;
+  GListModel* controllers = gtk_widget_observe_controllers(left_->key_tree_view);
+  for (guint i = 0; i < g_list_model_get_n_items(controllers); ++i) {
+    auto* c = GTK_EVENT_CONTROLLER(g_list_model_get_item(controllers, i));
+    if (GTK_IS_EVENT_CONTROLLER_KEY(c) && gtk_event_controller_get_propagation_phase(c) == GTK_PHASE_CAPTURE)
+      type_ahead = c;
+    g_object_unref(c);
+  }
+  g_object_unref(controllers);
+  ASSERT_NE(type_ahead, nullptr);
+  // The keys go straight to the tree's type-ahead controller, each drawn
+  // before the next comes, as when typing at a normal pace.
+  GdkFrameClock* clock = gtk_widget_get_frame_clock(window_);
+  int painted = 0;
+  gulong handler = g_signal_connect_swapped(clock, "after-paint", G_CALLBACK(+[](int* count) { ++*count; }),
+                                            &painted);
+  auto type = [&](char letter) {
+    gboolean handled = FALSE;
+    g_signal_emit_by_name(type_ahead, "key-pressed", gdk_unicode_to_keyval(letter), 0u,
+                          static_cast<GdkModifierType>(0), &handled);
+    const int before = painted;
+    gtk_widget_queue_draw(window_);
+    EXPECT_TRUE(iterate_until([&] { return painted > before; }));
+  };
+  // Down the first page and a little past it, one row per key.
+  for (int i = 0; i < 30; ++i)
+    type('a');
+  ASSERT_EQ(selected_path(left_), "Many\\Alpha129");
+  left_->d->type_ahead_time = 0;
+  type('g');
+  ASSERT_EQ(selected_path(left_), "Many\\Gamma");
+  const guint position = gtk_single_selection_get_selected(left_->key_tree_selection);
+  EXPECT_TRUE(iterate_until([&] { return row_on_screen(left_, position); }));
+  g_signal_handler_disconnect(clock, handler);
+}
+
 }  // namespace
 }  // namespace tol_test
