@@ -26,11 +26,18 @@ half=$((win_w / 2))
 left_half=${half}x${win_h}+${win_x}+${win_y}
 right_half=${half}x${win_h}+$((win_x + half))+${win_y}
 
+# search_opened PANE REGION OTHER OTHER_REGION: the search popover of PANE
+# is on screen, and the other pane's is not.
+search_opened() {
+  local file
+  file=$(shot_until "$1-search" at_least_blue "$2" 5000)
+  at_least_blue "$file" "$2" 5000 || fail "the $1 pane's search did not open"
+  at_most_blue "$file" "$4" 1000 || fail "the $3 pane's search opened"
+}
+
 # In the right pane: its search opens, the left one stays shut.
 keys Tab ctrl+f
-open=$(shot_until right-search at_least_blue "$right_half" 5000)
-[ "$(blue_pixels "$open" "$right_half")" -gt 5000 ] || fail "the right pane's search did not open"
-[ "$(blue_pixels "$open" "$left_half")" -lt 1000 ] || fail "the left pane's search opened"
+search_opened right "$right_half" left "$left_half"
 type_text deep
 keys Return
 # From the query, past the five options and the Search button, to the first
@@ -38,14 +45,12 @@ keys Return
 # second, the key Zulu\Deep.
 keys Tab Tab Tab Tab Tab Tab Tab Down Return
 done_right=$(shot_until right-found at_most_blue "$right_half" 1000)
-[ "$(blue_pixels "$done_right" "$right_half")" -lt 1000 ] || fail "the search stayed open after a hit was chosen"
+at_most_blue "$done_right" "$right_half" 1000 || fail "the search stayed open after a hit was chosen"
 
 # In the left pane: the second hit is a value; choosing it selects the key
 # that holds the value.
 keys Tab ctrl+f
-open=$(shot_until left-search at_least_blue "$left_half" 5000)
-[ "$(blue_pixels "$open" "$left_half")" -gt 5000 ] || fail "the left pane's search did not open"
-[ "$(blue_pixels "$open" "$right_half")" -lt 1000 ] || fail "the right pane's search opened"
+search_opened left "$left_half" right "$right_half"
 type_text zulu
 keys Return
 keys Tab Tab Tab Tab Tab Tab Tab Down Return
