@@ -11,6 +11,7 @@
 
 #include "ui/compat.h"
 #include "ui/key_item.h"
+#include "ui/key_list.h"
 #include "ui/pane_private.h"
 
 namespace {
