@@ -64,6 +64,7 @@ std::optional<std::uint32_t> search_hint_bin(TolHive& hive, std::uint32_t need) 
 }
 
 std::uint32_t append_bin(TolHive& hive, std::uint32_t need) {
+  tol_hive_whole_bins(hive);
   const std::uint32_t start = hive.bins_length;
   const std::uint64_t wanted = std::uint64_t{need} + TOL_BIN_HEADER_SIZE;
   const std::uint64_t size = (wanted + kBinGrain - 1) / kBinGrain * kBinGrain;
@@ -99,6 +100,36 @@ std::uint32_t tol_hive_alloc_cell(TolHive& hive, std::uint32_t n) {
   const auto need = static_cast<std::uint32_t>(need64);
   if (const auto cell = search_hint_bin(hive, need)) return *cell;
   return append_bin(hive, need);
+}
+
+bool tol_hive_bins_intact(const TolHive& hive) {
+  if (hive.bins_intact) return *hive.bins_intact;
+  const tol::ByteView bins = hive.bins();
+  const std::uint64_t end =
+      (std::uint64_t{hive.bins_length} + kBinGrain - 1) / kBinGrain * kBinGrain;
+  std::uint64_t off = 0;
+  while (off < hive.bins_length) {
+    const tol::ByteView header = bins.sub(off, TOL_BIN_HEADER_SIZE);
+    const std::uint64_t size = header.u32(8);
+    if (!header.starts_with("hbin") || header.u32(4) != off || size < kBinGrain ||
+        size % kBinGrain != 0 || off + size > end)
+      break;
+    off += size;
+  }
+  hive.bins_intact = off == end;
+  return *hive.bins_intact;
+}
+
+void tol_hive_whole_bins(TolHive& hive) {
+  tol_hive_make_writable(hive);
+  const std::uint32_t rest = hive.bins_length % kBinGrain;
+  if (rest == 0) return;
+  const std::uint32_t end = hive.bins_length + (kBinGrain - rest);
+  if (end < hive.bins_length) g_error("obraz hive przekroczylby 4 GiB");
+  const std::uint32_t start = hive.bins_length;
+  hive.heap_bins.resize(end);
+  hive.bins_length = end;
+  tol_hive_bins_mut(hive).fill(start, end - start, 0);
 }
 
 void tol_hive_free_cell(TolHive& hive, std::uint32_t off) {
@@ -161,22 +192,40 @@ std::optional<TolDataFields> tol_hive_store_data(TolHive& hive,
   return fields;
 }
 
+void tol_hive_free_plain_cell(TolHive& hive, std::uint32_t off) {
+  const auto cell = tol_hive_cell(hive, off);
+  if (!cell) return;
+  const bool record = (cell->size() >= TOL_NK_MIN_DATA && cell->starts_with("nk")) ||
+                      (cell->size() >= TOL_VK_MIN_DATA && cell->starts_with("vk")) ||
+                      (cell->size() >= TOL_SK_MIN_DATA && cell->starts_with("sk")) ||
+                      (cell->size() > 7 && cell->starts_with("db")) ||
+                      (cell->size() >= 4 && (cell->starts_with("li") || cell->starts_with("lf") ||
+                                             cell->starts_with("lh") || cell->starts_with("ri")));
+  if (!record) tol_hive_free_cell(hive, off);
+}
+
+// Only cells the data could be read from are freed: an offset whose cell is
+// too small, or that names no db record where big data are due, names
+// nothing of this value (a damaged hive may have it name a live record).
 void tol_hive_free_data(TolHive& hive, std::uint32_t length_field, std::uint32_t offset_field) {
   const auto length = static_cast<std::int32_t>(length_field);
   if (offset_field == TOL_NO_CELL || length <= 0) return;
-  if (static_cast<std::uint32_t>(length) > TOL_BIG_DATA_SEGMENT) {
-    const auto db = tol_hive_cell(hive, offset_field);
-    if (db && db->size() > 7 && db->starts_with("db")) {
-      const std::uint32_t count = db->u16(2);
-      const std::uint32_t list = db->u32(4);
-      std::vector<std::uint32_t> segments;
-      const auto cell = tol_hive_cell(hive, list);
-      if (count >= 1 && cell && cell->size() >= std::uint64_t{count} * 4)
-        for (std::uint32_t i = 0; i < count; ++i) segments.push_back(cell->u32(std::size_t{i} * 4));
-      for (const std::uint32_t segment : segments) tol_hive_free_cell(hive, segment);
-      tol_hive_free_cell(hive, list);
-    }
+  if (static_cast<std::uint32_t>(length) <= TOL_BIG_DATA_SEGMENT) {
+    const auto cell = tol_hive_cell(hive, offset_field);
+    if (cell && cell->size() >= static_cast<std::uint32_t>(length))
+      tol_hive_free_plain_cell(hive, offset_field);
+    return;
   }
+  const auto db = tol_hive_cell(hive, offset_field);
+  if (!db || db->size() <= 7 || !db->starts_with("db")) return;
+  const std::uint32_t count = db->u16(2);
+  const std::uint32_t list = db->u32(4);
+  std::vector<std::uint32_t> segments;
+  const auto cell = tol_hive_cell(hive, list);
+  if (count >= 1 && cell && cell->size() >= std::uint64_t{count} * 4)
+    for (std::uint32_t i = 0; i < count; ++i) segments.push_back(cell->u32(std::size_t{i} * 4));
+  for (const std::uint32_t segment : segments) tol_hive_free_plain_cell(hive, segment);
+  tol_hive_free_plain_cell(hive, list);
   tol_hive_free_cell(hive, offset_field);
 }
 

@@ -221,8 +221,15 @@ class Checker {
     if (!claim(nk, Kind::key, nk, where)) return;
     ++report_.keys;
 
-    if (key->size() < std::size_t{TOL_NK_MIN_DATA} + key->u16(TOL_NK_NAME_LENGTH))
+    const std::uint16_t name_length = key->u16(TOL_NK_NAME_LENGTH);
+    if (key->size() < std::size_t{TOL_NK_MIN_DATA} + name_length)
       problem(where + ": the key name runs past the end of its record");
+    // A subkey is found by its name; libregf refuses both of these, hivex
+    // the odd one.
+    if (parent != TOL_NO_CELL && name_length == 0)
+      problem(where + ": the key name is empty");
+    else if ((key->u16(TOL_NK_FLAGS) & TOL_NK_FLAG_ASCII_NAME) == 0 && name_length % 2 != 0)
+      problem(where + ": the UTF-16 key name has an odd number of bytes");
     // The root's parent field names nothing Windows follows.
     if (parent != TOL_NO_CELL && key->u32(TOL_NK_PARENT) != parent)
       problem(where + ": parent field " + hex(key->u32(TOL_NK_PARENT)) + " should be " + hex(parent));

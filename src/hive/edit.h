@@ -46,6 +46,20 @@ std::uint32_t tol_name_utf16_bytes(std::string_view utf8);
 
 std::uint32_t tol_hive_alloc_cell(TolHive& hive, std::uint32_t n);
 void tol_hive_free_cell(TolHive& hive, std::uint32_t off);
+// Frees a cell that holds bare data or offsets (value data, segments, segment
+// and value lists), unless it holds a record: in a damaged hive such an offset
+// may name a live key, value, list or sk record, which must stay allocated.
+void tol_hive_free_plain_cell(TolHive& hive, std::uint32_t off);
+// Whether the hive-bins area is a chain of bins, each with its signature, its
+// own offset and a size in whole 4096-byte units, the last one possibly cut
+// short (the save pads it). Windows, libregf and reglookup walk the bins in
+// order and stop at a broken one, so nothing written behind it could be
+// found again: the editing operations refuse such a hive.
+bool tol_hive_bins_intact(const TolHive& hive);
+// Pads the image with zeros to a whole number of bins: a truncated file or a
+// base block whose bins size is not a multiple of 4096 leaves a partial bin,
+// after which no appended bin and no saved image would be where readers look.
+void tol_hive_whole_bins(TolHive& hive);
 
 struct TolDataFields {
   std::uint32_t length = 0x80000000u;  // vk data length field

@@ -57,6 +57,8 @@ struct TolHive {
   bool writable = false;
   bool dirty = false;
   std::uint32_t alloc_hint = 0;
+  // Whether the bins tile the hive-bins area, found out on the first edit.
+  mutable std::optional<bool> bins_intact;
   // nk offset -> decoded name; only ever gains correct entries while reading.
   mutable std::unordered_map<std::uint32_t, std::string> name_cache;
 

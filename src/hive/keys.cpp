@@ -106,6 +106,11 @@ void raise_largest_subkey_name(TolHive& hive, std::uint32_t parent, std::uint32_
     key->put_u32(TOL_NK_MAX_SUBKEY_NAME, (field & 0xFFFF0000u) | wanted);
 }
 
+// An empty stored name, whether asked for or left by text the encoder could
+// not take (a name read from a damaged hive may hold U+0000), makes a key
+// nobody can find by its name again.
+bool storable(const TolEncodedName& name) { return name.length != 0; }
+
 std::uint32_t utf16_bytes(const TolEncodedName& name) {
   return name.one_byte ? std::uint32_t{name.length} * 2 : name.length;
 }
@@ -208,7 +213,8 @@ class Release {
 
   void run(std::uint32_t nk, int level) {
     if (level >= TOL_MAX_KEY_DEPTH || !seen_.insert(nk).second) return;
-    for (const std::uint32_t sub : tol_hive_subkeys(hive_, nk)) run(sub, level + 1);
+    for (const std::uint32_t sub : tol_hive_subkeys(hive_, nk))
+      if (!owned_elsewhere(sub, nk)) run(sub, level + 1);
 
     const auto key = tol_hive_key(hive_, nk);
     if (!key) return;
@@ -221,7 +227,7 @@ class Release {
         for (std::uint32_t i = 0; i < f.value_count; ++i)
           values.push_back(list->u32(std::size_t{i} * 4));
       for (const std::uint32_t vk : values) tol_hive_free_value(hive_, vk);
-      tol_hive_free_cell(hive_, f.value_list);
+      tol_hive_free_plain_cell(hive_, f.value_list);
     }
 
     if (is_sk(hive_, f.sk)) {
@@ -232,16 +238,42 @@ class Release {
 
     if (f.class_length > 0) {
       const auto cls = tol_hive_cell(hive_, f.class_cell);
-      if (cls && cls->size() >= f.class_length) tol_hive_free_cell(hive_, f.class_cell);
+      if (cls && cls->size() >= f.class_length) tol_hive_free_plain_cell(hive_, f.class_cell);
     }
     free_subkey_list(hive_, f.subkey_list);
     tol_hive_free_cell(hive_, nk);
   }
 
  private:
+  // A listed key whose parent field names another key belongs to that key,
+  // which still lists it: it stays, at worst unreachable from here.
+  bool owned_elsewhere(std::uint32_t sub, std::uint32_t nk) const {
+    const auto key = tol_hive_key(hive_, sub);
+    if (!key) return false;
+    const std::uint32_t parent = key->u32(TOL_NK_PARENT);
+    return parent != nk && tol_hive_key(hive_, parent).has_value();
+  }
+
   TolHive& hive_;
   std::unordered_set<std::uint32_t> seen_;
 };
+
+// Whether the key's own subtree lists the key again. Renaming frees the old
+// record, which such a list would go on naming.
+bool lists_itself(const TolHive& hive, std::uint32_t key) {
+  std::unordered_set<std::uint32_t> seen;
+  std::vector<std::pair<std::uint32_t, int>> pending = {{key, 0}};
+  while (!pending.empty()) {
+    const auto [nk, level] = pending.back();
+    pending.pop_back();
+    if (level >= TOL_MAX_KEY_DEPTH || !seen.insert(nk).second) continue;
+    for (const std::uint32_t sub : tol_hive_subkeys(hive, nk)) {
+      if (sub == key) return true;
+      pending.emplace_back(sub, level + 1);
+    }
+  }
+  return false;
+}
 
 }  // namespace
 
@@ -252,7 +284,7 @@ void tol_hive_free_subtree(TolHive& hive, std::uint32_t key, int level) {
 
 std::optional<std::uint32_t> tol_hive_create_key(TolHive& hive, std::uint32_t parent,
                                                  std::string_view name) {
-  if (parent == TOL_NO_CELL) return std::nullopt;
+  if (parent == TOL_NO_CELL || !tol_hive_bins_intact(hive)) return std::nullopt;
   // Everything is planned before the first write, so that a refusal leaves
   // the image as it was.
   const auto parent_key = tol_hive_key(hive, parent);
@@ -282,7 +314,7 @@ std::optional<std::uint32_t> tol_hive_create_key(TolHive& hive, std::uint32_t pa
   for (const std::uint32_t sibling : same)
     if (tol_name_equal(tol_hive_key_name(hive, sibling), name)) return sibling;
   // Windows would take such a sibling for the new key (Ä against ä, say).
-  if (!same.empty() || !encoded.fits) return std::nullopt;
+  if (!same.empty() || !encoded.fits || !storable(encoded)) return std::nullopt;
   if (entries.size() + 1 > kMaxListEntries) return std::nullopt;
 
   bool in_place = false;
@@ -336,22 +368,24 @@ std::optional<std::uint32_t> tol_hive_create_key(TolHive& hive, std::uint32_t pa
 }
 
 bool tol_hive_delete_key(TolHive& hive, std::uint32_t key) {
-  if (key == TOL_NO_CELL || key == hive.root_cell) return false;
+  if (key == TOL_NO_CELL || key == hive.root_cell || !tol_hive_bins_intact(hive)) return false;
   const auto record = tol_hive_key(hive, key);
   if (!record) return false;
   const std::uint32_t parent = record->u32(TOL_NK_PARENT);
 
-  // A parent field naming the key itself is damage, not a parent.
+  // A parent field naming the key itself is damage, not a parent. A key its
+  // parent field does not lead back to is listed by some other key, which
+  // would go on naming the freed cells: such a key is not deleted.
   const auto parent_key = parent == key ? std::nullopt : tol_hive_key(hive, parent);
-  const std::uint32_t old_list = parent_key ? parent_key->u32(TOL_NK_SUBKEY_LIST) : TOL_NO_CELL;
+  if (!parent_key) return false;
+  const std::uint32_t old_list = parent_key->u32(TOL_NK_SUBKEY_LIST);
   std::vector<std::uint32_t> entries = list_entries(hive, old_list);
-  std::erase(entries, key);
-  if (entries.size() > kMaxListEntries) return false;
+  if (std::erase(entries, key) == 0 || entries.size() > kMaxListEntries) return false;
 
   tol_hive_make_writable(hive);
   tol_hive_free_subtree(hive, key, 0);
   hive.dirty = true;
-  if (!parent_key || !tol_hive_key(hive, parent)) return true;
+  if (!tol_hive_key(hive, parent)) return true;
 
   free_subkey_list(hive, old_list);
   std::uint32_t list = TOL_NO_CELL;
@@ -365,21 +399,32 @@ bool tol_hive_delete_key(TolHive& hive, std::uint32_t key) {
 
 std::optional<std::uint32_t> tol_hive_rename_key(TolHive& hive, std::uint32_t key,
                                                  std::string_view new_name) {
-  if (key == TOL_NO_CELL || key == hive.root_cell) return std::nullopt;
+  if (key == TOL_NO_CELL || key == hive.root_cell || !tol_hive_bins_intact(hive))
+    return std::nullopt;
   const auto record = tol_hive_key(hive, key);
   if (!record) return std::nullopt;
   const std::uint32_t parent = record->u32(TOL_NK_PARENT);
 
   const TolEncodedName encoded = tol_name_encode(new_name);
-  if (!encoded.fits) return std::nullopt;
+  if (!encoded.fits || !storable(encoded)) return std::nullopt;
   // The same spelling: nothing to write. A change of letter case alone is a
   // rename like any other.
   if (tol_hive_key_name(hive, key) == new_name) return key;
 
+  // The old record is freed, so nothing may go on naming it: the key must be
+  // listed by the key its parent field names (whose list is rewritten), not
+  // by a list inside its own subtree, and all its subkeys must be readable
+  // (other readers follow lists nested deeper than this engine does, and
+  // would find children whose parent field still names the old record).
+  if (tol_hive_subkeys(hive, key).size() != tol_hive_key(hive, key)->u32(TOL_NK_SUBKEY_COUNT))
+    return std::nullopt;
   const auto parent_key = parent == key ? std::nullopt : tol_hive_key(hive, parent);
-  const std::uint32_t old_list = parent_key ? parent_key->u32(TOL_NK_SUBKEY_LIST) : TOL_NO_CELL;
+  if (!parent_key) return std::nullopt;
+  const std::uint32_t old_list = parent_key->u32(TOL_NK_SUBKEY_LIST);
   std::vector<std::uint32_t> entries = list_entries(hive, old_list);
   if (entries.size() > kMaxListEntries) return std::nullopt;
+  if (std::find(entries.begin(), entries.end(), key) == entries.end() || lists_itself(hive, key))
+    return std::nullopt;
   // A sibling equal under the ASCII rule of the lookup is also equal in
   // Windows' order; one equal only there would be the same key to Windows.
   const tol::StoredName wanted = stored(encoded);
@@ -394,7 +439,7 @@ std::optional<std::uint32_t> tol_hive_rename_key(TolHive& hive, std::uint32_t ke
   const std::uint32_t nk = write_nk(hive, encoded, fields);
   hive.dirty = true;
 
-  if (parent_key && tol_hive_key(hive, parent)) {
+  if (tol_hive_key(hive, parent)) {
     // The key moves to its sorted place among the others; each entry that
     // named the old record names the new one.
     const auto copies = static_cast<std::size_t>(std::count(entries.begin(), entries.end(), key));
@@ -416,8 +461,13 @@ std::optional<std::uint32_t> tol_hive_rename_key(TolHive& hive, std::uint32_t ke
     raise_largest_subkey_name(hive, parent, utf16_bytes(encoded));
   }
 
-  for (const std::uint32_t sub : tol_hive_subkeys(hive, nk))
-    if (auto child = tol_hive_key_mut(hive, sub)) child->put_u32(TOL_NK_PARENT, nk);
+  // A listed key whose parent field names some other key belongs to that one.
+  for (const std::uint32_t sub : tol_hive_subkeys(hive, nk)) {
+    auto child = tol_hive_key_mut(hive, sub);
+    if (!child) continue;
+    const std::uint32_t owner = child->u32(TOL_NK_PARENT);
+    if (owner == key || !tol_hive_key(hive, owner)) child->put_u32(TOL_NK_PARENT, nk);
+  }
 
   tol_hive_free_cell(hive, key);
   return nk;

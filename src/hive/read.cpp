@@ -233,14 +233,17 @@ std::vector<std::uint8_t> tol_hive_value_data(const TolHive& hive, std::uint32_t
   const auto segments = tol_hive_cell(hive, db->u32(4));
   if (!segments || segments->size() < std::uint64_t{count} * 4) return data;
 
-  // The length field alone could ask for 2 GiB; the segments can supply no
-  // more than count full segments.
-  data.reserve(std::min<std::uint64_t>(length, std::uint64_t{count} * TOL_BIG_DATA_SEGMENT));
-  for (std::uint32_t i = 0; i < count && data.size() < length; ++i) {
+  // The length field alone could ask for 2 GiB, and a segment list may name
+  // one cell 65535 times: a sound value never holds more bytes than the image
+  // that stores it, so no more are gathered.
+  const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(
+      {length, std::uint64_t{count} * TOL_BIG_DATA_SEGMENT, hive.bins_length}));
+  data.reserve(wanted);
+  for (std::uint32_t i = 0; i < count && data.size() < wanted; ++i) {
     const auto segment = tol_hive_cell(hive, segments->u32(std::size_t{i} * 4));
     if (!segment) break;
     const std::size_t take = std::min<std::size_t>(
-        {segment->size(), TOL_BIG_DATA_SEGMENT, length - data.size()});
+        {segment->size(), TOL_BIG_DATA_SEGMENT, wanted - data.size()});
     const auto bytes = segment->sub(0, take).span();
     data.insert(data.end(), bytes.begin(), bytes.end());
   }

@@ -119,6 +119,7 @@ void tol_hive_save_set_io(const TolSaveIo* io) { g_io = io != nullptr ? *io : kR
 
 bool tol_hive_save(TolHive& hive, GError** error) {
   if (!hive.writable || !hive.dirty) return true;
+  tol_hive_whole_bins(hive);
   seal_base_block(hive);
 
   std::optional<struct stat> original;

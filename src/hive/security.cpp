@@ -76,7 +76,9 @@ std::optional<std::vector<std::uint8_t>> tol_hive_key_security(const TolHive& hi
 
 bool tol_hive_store_security(TolHive& hive, std::uint32_t key,
                              std::span<const std::uint8_t> descriptor) {
-  if (!tol_security_descriptor_valid(descriptor) || !tol_hive_key(hive, key)) return false;
+  if (!tol_security_descriptor_valid(descriptor) || !tol_hive_key(hive, key) ||
+      !tol_hive_bins_intact(hive))
+    return false;
   tol_hive_make_writable(hive);
 
   const std::uint32_t old_sk = key_sk(hive, key);

@@ -203,7 +203,7 @@ bool add_value(TolHive& hive, std::uint32_t key, std::string_view name, std::uin
 
 bool tol_hive_set_value(TolHive& hive, std::uint32_t key, std::string_view name, std::uint32_t type,
                         std::span<const std::uint8_t> data) {
-  if (key == TOL_NO_CELL || !tol_hive_key(hive, key)) return false;
+  if (key == TOL_NO_CELL || !tol_hive_key(hive, key) || !tol_hive_bins_intact(hive)) return false;
   tol_hive_make_writable(hive);
   const std::uint32_t vk = tol_hive_find_value(hive, key, name);
   if (vk != TOL_NO_CELL) return replace_data(hive, key, vk, type, data);
@@ -211,7 +211,7 @@ bool tol_hive_set_value(TolHive& hive, std::uint32_t key, std::string_view name,
 }
 
 bool tol_hive_delete_value(TolHive& hive, std::uint32_t key, std::string_view name) {
-  if (key == TOL_NO_CELL || !tol_hive_key(hive, key)) return false;
+  if (key == TOL_NO_CELL || !tol_hive_key(hive, key) || !tol_hive_bins_intact(hive)) return false;
   const std::uint32_t vk = tol_hive_find_value(hive, key, name);
   if (vk == TOL_NO_CELL) return false;
   tol_hive_make_writable(hive);
@@ -229,7 +229,7 @@ bool tol_hive_delete_value(TolHive& hive, std::uint32_t key, std::string_view na
 
 bool tol_hive_rename_value(TolHive& hive, std::uint32_t key, std::string_view old_name,
                            std::string_view new_name) {
-  if (key == TOL_NO_CELL || !tol_hive_key(hive, key)) return false;
+  if (key == TOL_NO_CELL || !tol_hive_key(hive, key) || !tol_hive_bins_intact(hive)) return false;
   const std::uint32_t vk = tol_hive_find_value(hive, key, old_name);
   if (vk == TOL_NO_CELL) return false;
   const auto old = tol_hive_vk(hive, vk);

@@ -323,12 +323,23 @@ TEST_P(PropertyTest, RandomEditsMatchTheModel) {
   const int steps = env_int("TOL_PROPERTY_STEPS", 120);
   const int peer_every = env_int("TOL_PROPERTY_PEER_EVERY", 40);
   bool peers = true;
+  int done = 0;
+  int skipped = 0;
+  int peer_checks = 0;
   for (int i = 1; i <= steps && !HasFailure(); ++i) {
     const std::string what = step();
     for (auto& s : sides_) verify(s, what + " (step " + std::to_string(i) + ")");
+    ++done;
+    skipped += what == "skip" ? 1 : 0;
     if (peers && (i % peer_every == 0 || i == steps))
-      for (auto& s : sides_) peers = verify_peers(s) && peers;
+      for (auto& s : sides_) {
+        peers = verify_peers(s) && peers;
+        peer_checks += peers ? 1 : 0;
+      }
   }
+  // Long runs are reported by these figures.
+  std::printf("seed %d: %d operations saved and read back (%d steps skipped), %d peer checks\n",
+              GetParam(), done - skipped, skipped, peer_checks);
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, PropertyTest,
