@@ -125,6 +125,27 @@ struct KeySpec {
   bool keep_order = false;
 };
 
+// Shorthands for writing trees in tests.
+inline KeySpec key(std::string name, std::vector<KeySpec> subkeys = {},
+                   std::vector<ValueSpec> values = {}, ListKind list = ListKind::lf) {
+  KeySpec k;
+  k.name = std::move(name);
+  k.subkeys = std::move(subkeys);
+  k.values = std::move(values);
+  k.list = list;
+  return k;
+}
+
+inline ValueSpec val(std::string name, std::uint32_t type, Bytes data,
+                     NameForm form = NameForm::Auto) {
+  ValueSpec v;
+  v.name = std::move(name);
+  v.type = type;
+  v.data = std::move(data);
+  v.form = form;
+  return v;
+}
+
 // Where tree() put things. Keys by path ("" = root, "A\\B"), values by
 // path + "|" + value name.
 struct BuiltTree {

@@ -39,6 +39,7 @@
 #include "hive/hive.h"
 #include "hive/save.h"
 #include "hive_builder.h"
+#include "temp_dir.h"
 
 namespace tol::test {
 namespace {
@@ -95,28 +96,21 @@ Bytes blob(std::uint32_t generation, int i) {
   return pattern(kBlobSize + static_cast<std::size_t>(i) * 4099, generation * kBlobs + i + 1);
 }
 
-ValueSpec value_spec(std::string name, std::uint32_t type, Bytes data) {
-  ValueSpec v;
-  v.name = std::move(name);
-  v.type = type;
-  v.data = std::move(data);
-  return v;
-}
 
 // Big data at the root, a generation mark in every key and some filler, about
 // two and a half megabytes in all.
 KeySpec generation_tree(std::uint32_t g) {
   KeySpec root;
   root.name = "ROOT";
-  root.values.push_back(value_spec("generation", 4, le32(g)));
+  root.values.push_back(val("generation", 4, le32(g)));
   for (int i = 0; i < kBlobs; ++i)
-    root.values.push_back(value_spec("blob" + std::to_string(i), 3, blob(g, i)));
+    root.values.push_back(val("blob" + std::to_string(i), 3, blob(g, i)));
   for (int k = 0; k < kKeys; ++k) {
     KeySpec key;
     key.name = "Key" + std::to_string(k);
-    key.values.push_back(value_spec("generation", 4, le32(g)));
+    key.values.push_back(val("generation", 4, le32(g)));
     for (int j = 0; j < 4; ++j)
-      key.values.push_back(value_spec("fill" + std::to_string(j), 3, pattern(4000, 100 + k * 4 + j)));
+      key.values.push_back(val("fill" + std::to_string(j), 3, pattern(4000, 100 + k * 4 + j)));
     root.subkeys.push_back(std::move(key));
   }
   return root;
@@ -370,11 +364,8 @@ std::optional<std::uint64_t> file_size(const std::string& path) {
 class CrashTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char* dir = g_dir_make_tmp("tolvane-crash-XXXXXX", nullptr);
-    ASSERT_NE(dir, nullptr);
-    dir_ = dir;
-    g_free(dir);
-    path_ = dir_ + "/crash.hiv";
+    ASSERT_FALSE(dir_.path().empty());
+    path_ = dir_.file("crash.hiv");
     temp_ = path_ + ".tolvane-tmp";
     start_over();
 
@@ -389,12 +380,6 @@ class CrashTest : public ::testing::Test {
   static int kills(bool first_half) {
     const int all = std::max(2, env_int("TOL_CRASH_KILLS", 100));
     return first_half ? (all + 1) / 2 : all / 2;
-  }
-
-  void TearDown() override {
-    g_remove(path_.c_str());
-    g_remove(temp_.c_str());
-    g_rmdir(dir_.c_str());
   }
 
   // A newly built hive of the current generation replaces the grown one.
@@ -455,7 +440,7 @@ class CrashTest : public ::testing::Test {
     ++generation_;
   }
 
-  std::string dir_;
+  TempDir dir_{"tolvane-crash"};
   std::string path_;
   std::string temp_;
   Digest current_{};          // the image at the path

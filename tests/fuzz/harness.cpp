@@ -249,24 +249,8 @@ using test::ListKind;
 using test::NameForm;
 using test::ValueSpec;
 
-KeySpec key(std::string name, std::vector<KeySpec> subkeys = {},
-            std::vector<ValueSpec> values = {}, ListKind list = ListKind::lf) {
-  KeySpec k;
-  k.name = std::move(name);
-  k.subkeys = std::move(subkeys);
-  k.values = std::move(values);
-  k.list = list;
-  return k;
-}
-
-ValueSpec val(std::string name, std::uint32_t type, Bytes data, NameForm form = NameForm::Auto) {
-  ValueSpec v;
-  v.name = std::move(name);
-  v.type = type;
-  v.data = std::move(data);
-  v.form = form;
-  return v;
-}
+using test::key;
+using test::val;
 
 Bytes sz(std::string_view text) { return test::utf16le_sz(text); }
 

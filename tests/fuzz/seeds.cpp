@@ -14,23 +14,8 @@ using test::ListKind;
 using test::NameForm;
 using test::ValueSpec;
 
-KeySpec key(std::string name, std::vector<KeySpec> subkeys = {}, std::vector<ValueSpec> values = {},
-            ListKind list = ListKind::lf) {
-  KeySpec k;
-  k.name = std::move(name);
-  k.subkeys = std::move(subkeys);
-  k.values = std::move(values);
-  k.list = list;
-  return k;
-}
-
-ValueSpec val(std::string name, std::uint32_t type, Bytes data) {
-  ValueSpec v;
-  v.name = std::move(name);
-  v.type = type;
-  v.data = std::move(data);
-  return v;
-}
+using test::key;
+using test::val;
 
 std::vector<KeySpec> leaves(int n, const std::string& prefix) {
   std::vector<KeySpec> out;

@@ -77,21 +77,5 @@ inline std::vector<std::string> subkey_names(const TolHive& hive, std::uint32_t 
   return names;
 }
 
-inline KeySpec key(std::string name, std::vector<KeySpec> subkeys = {},
-                   std::vector<ValueSpec> values = {}) {
-  KeySpec k;
-  k.name = std::move(name);
-  k.subkeys = std::move(subkeys);
-  k.values = std::move(values);
-  return k;
-}
-
-inline ValueSpec val(std::string name, std::uint32_t type, Bytes data) {
-  ValueSpec v;
-  v.name = std::move(name);
-  v.type = type;
-  v.data = std::move(data);
-  return v;
-}
 
 }  // namespace tol::test

@@ -29,29 +29,13 @@ namespace {
 constexpr std::uint32_t kLargeNames =
     0xFFFF;  // a largest-subkey-name field that covers every test name
 
-KeySpec k(std::string name, std::vector<KeySpec> subkeys = {}, std::vector<ValueSpec> values = {}) {
-  KeySpec spec;
-  spec.name = std::move(name);
-  spec.subkeys = std::move(subkeys);
-  spec.values = std::move(values);
-  return spec;
-}
-
-ValueSpec v(std::string name, std::uint32_t type, Bytes data) {
-  ValueSpec spec;
-  spec.name = std::move(name);
-  spec.type = type;
-  spec.data = std::move(data);
-  return spec;
-}
-
 // Root with a default value; "Keep" must survive every edit of "Victim".
 KeySpec base_tree() {
-  return k("ROOT",
-           {k("Keep", {k("Child")}, {v("s", 1, utf16le_sz("keep")), v("d", 4, le32(7))}),
-            k("Victim", {k("V1"), k("V2")},
-              {v("a", 1, utf16le_sz("alpha")), v("b", 3, pattern(40, 5)), v("c", 4, le32(1))})},
-           {v("", 1, utf16le_sz("root default"))});
+  return key("ROOT",
+           {key("Keep", {key("Child")}, {val("s", 1, utf16le_sz("keep")), val("d", 4, le32(7))}),
+            key("Victim", {key("V1"), key("V2")},
+              {val("a", 1, utf16le_sz("alpha")), val("b", 3, pattern(40, 5)), val("c", 4, le32(1))})},
+           {val("", 1, utf16le_sz("root default"))});
 }
 
 struct Expect {
@@ -694,18 +678,18 @@ void controls(Maker& m) {
   m.base("control-base", "the sound base tree", kSound, [](Base& s) { return s.victim(); });
   m.base("control-layouts", "lf, lh, li and ri lists, big data, UTF-16 and Latin-1 names", kSound,
          [](Base& s) {
-           KeySpec lh = k("Lh", {k("one"), k("two"), k("three")});
+           KeySpec lh = key("Lh", {key("one"), key("two"), key("three")});
            lh.list = ListKind::lh;
-           KeySpec ri = k("Ri", {k("k1"), k("k2"), k("k3"), k("k4"), k("k5")});
+           KeySpec ri = key("Ri", {key("k1"), key("k2"), key("k3"), key("k4"), key("k5")});
            ri.list = ListKind::ri;
            ri.ri_parts = {{ListKind::lf, 2}, {ListKind::li, 1}, {ListKind::lh, 2}};
-           KeySpec latin = k("Caf\xC3\xA9", {}, {v("\xC3\xBF", 3, pattern(7, 4))});
+           KeySpec latin = key("Caf\xC3\xA9", {}, {val("\xC3\xBF", 3, pattern(7, 4))});
            latin.form = NameForm::Latin1;
            KeySpec extra =
-               k("Victim", {lh, ri, latin, k("Z\xC3\xBCrich", {k("\xE6\x9D\xB1\xE4\xBA\xAC")})},
-                 {v("big", 3, pattern(40000, 2)), v("multi", 7, multi_sz({"a", "b"}))});
+               key("Victim", {lh, ri, latin, key("Z\xC3\xBCrich", {key("\xE6\x9D\xB1\xE4\xBA\xAC")})},
+                 {val("big", 3, pattern(40000, 2)), val("multi", 7, multi_sz({"a", "b"}))});
            HiveBuilder fresh;
-           const BuiltTree t = fresh.tree(k("ROOT", {k("Keep"), extra}));
+           const BuiltTree t = fresh.tree(key("ROOT", {key("Keep"), extra}));
            s.b = std::move(fresh);
            s.t = t;
            return s.victim();

@@ -17,6 +17,7 @@
 #include "isolate.h"
 #include "peer_tools.h"
 #include "probe.h"
+#include "temp_dir.h"
 
 namespace tol::test {
 namespace {
@@ -155,16 +156,7 @@ std::string test_name(const ::testing::TestParamInfo<std::size_t>& info) {
 
 class HostileHives : public ::testing::TestWithParam<std::size_t> {
  protected:
-  void SetUp() override {
-    char* dir = g_dir_make_tmp("tolvane-hostile-XXXXXX", nullptr);
-    ASSERT_NE(dir, nullptr);
-    dir_ = dir;
-    g_free(dir);
-  }
-  void TearDown() override {
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
+  void SetUp() override { ASSERT_FALSE(dir_.path().empty()); }
 
   // What the peers say about the files the engine saved: each peer that read
   // the original without complaint must read a saved file so too, and the
@@ -186,7 +178,7 @@ class HostileHives : public ::testing::TestWithParam<std::size_t> {
           q.peers.insert(peer.name);
       questions.push_back(q);
     }
-    const auto answers = ask_peers(questions, script_, 60, dir_);
+    const auto answers = ask_peers(questions, script_, 60, dir_.path());
     for (std::size_t i = 0; i < saved.size(); ++i) {
       summary += " " + saved[i].label + ":";
       for (const Peer& peer : peers()) {
@@ -210,7 +202,7 @@ class HostileHives : public ::testing::TestWithParam<std::size_t> {
     }
   }
 
-  std::string dir_;
+  TempDir dir_{"tolvane-hostile"};
   std::string file_;
   std::string script_;
   std::map<std::string, Verdict> original_;  // the peers on the original
@@ -218,14 +210,14 @@ class HostileHives : public ::testing::TestWithParam<std::size_t> {
 
 TEST_P(HostileHives, SurviveReadingAndEditing) {
   const HostileHive& hive = hostile_corpus()[GetParam()];
-  file_ = dir_ + "/" + hive.name + ".hiv";
+  file_ = dir_.path() + "/" + hive.name + ".hiv";
   HiveBuilder::write_bytes(file_, hive.image);
-  script_ = dir_ + "/script";
+  script_ = dir_.path() + "/script";
   ASSERT_TRUE(g_file_set_contents(script_.c_str(), "ls\n", -1, nullptr));
 
   const gint64 start = g_get_monotonic_time();
-  const Isolated child = run_isolated([&] { return probe_hive(hive, file_, dir_).text(); },
-                                      kWatchdogSeconds, kMemoryLimit, dir_ + "/stderr");
+  const Isolated child = run_isolated([&] { return probe_hive(hive, file_, dir_.path()).text(); },
+                                      kWatchdogSeconds, kMemoryLimit, dir_.path() + "/stderr");
   const double seconds = static_cast<double>(g_get_monotonic_time() - start) / G_USEC_PER_SEC;
   ASSERT_EQ(child.problem, "") << hive.name << " (" << hive.kind << "), last steps:\n"
                                << child.errors.substr(
@@ -244,7 +236,7 @@ TEST_P(HostileHives, SurviveReadingAndEditing) {
   // nothing to compare them with.
   Question everything{file_, {}};
   for (const Peer& peer : peers()) everything.peers.insert(peer.name);
-  original_ = ask_peers({everything}, script_, 2, dir_).front();
+  original_ = ask_peers({everything}, script_, 2, dir_.path()).front();
   std::string peers = "orig:";
   for (const Peer& peer : tol::test::peers()) peers += mark(original_.at(peer.name).say);
   std::vector<Saved> saved;
@@ -252,10 +244,10 @@ TEST_P(HostileHives, SurviveReadingAndEditing) {
        {std::pair{kEditedFile, "edit"}, std::pair{kPrunedFile, "delete"}}) {
     const std::string result = report.get(std::string(session) + ".result");
     if (result == "clean" || result == "damaged")
-      saved.push_back({dir_ + "/" + file, session, false, hive.shared_cells, result == "clean"});
+      saved.push_back({dir_.path() + "/" + file, session, false, hive.shared_cells, result == "clean"});
   }
-  if (g_file_test((dir_ + "/" + kCopyFile).c_str(), G_FILE_TEST_EXISTS))
-    saved.push_back({dir_ + "/" + kCopyFile, "copy", true, false});
+  if (g_file_test((dir_.path() + "/" + kCopyFile).c_str(), G_FILE_TEST_EXISTS))
+    saved.push_back({dir_.path() + "/" + kCopyFile, "copy", true, false});
   judge_by_peers(saved, peers);
 
   if (HasFailure()) std::printf("%s", child.output.c_str());
@@ -265,7 +257,7 @@ TEST_P(HostileHives, SurviveReadingAndEditing) {
     std::error_code ec;
     for (const char* file : {"", kEditedFile, kPrunedFile, kCopyFile})
       std::filesystem::copy_file(
-          *file ? dir_ + "/" + file : file_,
+          *file ? dir_.path() + "/" + file : file_,
           std::string(dump) + "/" + hive.name + (*file ? "." : "") + file + (*file ? "" : ".hiv"),
           std::filesystem::copy_options::overwrite_existing, ec);
   }

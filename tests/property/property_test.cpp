@@ -23,6 +23,7 @@
 #include "hive/hive.h"
 #include "hive/save.h"
 #include "model.h"
+#include "temp_dir.h"
 
 namespace tol::test {
 namespace {
@@ -47,13 +48,10 @@ struct Side {
 class PropertyTest : public ::testing::TestWithParam<int> {
  protected:
   void SetUp() override {
-    char* dir = g_dir_make_tmp("tolvane-prop-XXXXXX", nullptr);
-    ASSERT_NE(dir, nullptr);
-    dir_ = dir;
-    g_free(dir);
+    ASSERT_FALSE(dir_.path().empty());
     rng_.seed(static_cast<unsigned>(GetParam()));
     for (int i = 0; i < 2; ++i) {
-      sides_[i].path = dir_ + "/side" + std::to_string(i) + ".hiv";
+      sides_[i].path = dir_.path() + "/side" + std::to_string(i) + ".hiv";
       GError* error = nullptr;
       ASSERT_TRUE(tol_hive_create_file(sides_[i].path, "ROOT", &error))
           << (error ? error->message : "");
@@ -67,8 +65,6 @@ class PropertyTest : public ::testing::TestWithParam<int> {
       s.hive.reset();
       g_remove(s.path.c_str());
     }
-    g_remove((dir_ + "/model.json").c_str());
-    g_rmdir(dir_.c_str());
   }
 
   std::size_t pick(std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng_); }
@@ -299,7 +295,7 @@ class PropertyTest : public ::testing::TestWithParam<int> {
 
   // The peers must read the saved file as the model says. False when they are missing.
   bool verify_peers(Side& s) {
-    const std::string json = dir_ + "/model.json";
+    const std::string json = dir_.path() + "/model.json";
     {
       std::ofstream out(json);
       bool first = true;
@@ -314,7 +310,7 @@ class PropertyTest : public ::testing::TestWithParam<int> {
     return true;
   }
 
-  std::string dir_;
+  TempDir dir_{"tolvane-prop"};
   std::mt19937 rng_;
   Side sides_[2];
 };

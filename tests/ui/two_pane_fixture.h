@@ -16,22 +16,8 @@
 
 namespace tol_test {
 
-inline tol::test::KeySpec key(std::string name, std::vector<tol::test::KeySpec> subkeys = {},
-                              std::vector<tol::test::ValueSpec> values = {}) {
-  tol::test::KeySpec k;
-  k.name = std::move(name);
-  k.subkeys = std::move(subkeys);
-  k.values = std::move(values);
-  return k;
-}
-
-inline tol::test::ValueSpec val(std::string name, std::uint32_t type, tol::test::Bytes data) {
-  tol::test::ValueSpec v;
-  v.name = std::move(name);
-  v.type = type;
-  v.data = std::move(data);
-  return v;
-}
+using tol::test::key;
+using tol::test::val;
 
 // The drawn label below `root` whose text is `text`, or null.
 inline GtkWidget* find_label(GtkWidget* root, const std::string& text) {

@@ -12,6 +12,7 @@
 
 #include "hive_builder.h"
 #include "two_pane_fixture.h"
+#include "temp_dir.h"
 #include "ui_test_util.h"
 
 // Last: the X headers define names such as None and Bool that the test
@@ -20,30 +21,7 @@
 
 namespace tol_test {
 
-// A directory removed with everything in it when the object goes.
-class TempDir {
- public:
-  TempDir() {
-    char* dir = g_dir_make_tmp("tolvane-window-XXXXXX", nullptr);
-    if (dir != nullptr)
-      path_ = dir;
-    g_free(dir);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    if (!path_.empty())
-      std::filesystem::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  const std::string& path() const { return path_; }
-  // A path inside the directory; `relative` may name subdirectories.
-  std::string file(const std::string& relative) const { return path_ + "/" + relative; }
-
- private:
-  std::string path_;
-};
+using tol::test::TempDir;
 
 // A small hive with a few levels, the same in every test that needs one.
 inline tol::test::KeySpec sample_tree() {
