@@ -489,8 +489,17 @@ TEST_F(PaneTest, SecondaryClickOpensTheKeyMenuOnlyWithAHive) {
   select(left_, "Software");
   GtkWidget* other_row = tree_label(left_, "Select");
   ASSERT_NE(other_row, nullptr);
-  ASSERT_TRUE(click_widget(window_, other_row, 5, 5, 3));
-  EXPECT_TRUE(iterate_until([&] { return gtk_widget_get_visible(left_->key_tree_menu); }));
+  // On a loaded machine a synthesized click now and then never arrives; the
+  // test is about what an arriving click does, so it sends another.
+  bool shown = false;
+  for (int attempt = 0; attempt < 3 && !shown; ++attempt) {
+    ASSERT_TRUE(click_widget(window_, other_row, 5, 5, 3));
+    const gint64 until = g_get_monotonic_time() + 5 * G_USEC_PER_SEC;
+    shown = iterate_until([&] {
+      return gtk_widget_get_visible(left_->key_tree_menu) || g_get_monotonic_time() > until;
+    }) && gtk_widget_get_visible(left_->key_tree_menu);
+  }
+  EXPECT_TRUE(shown);
   EXPECT_EQ(selected_path(left_), "Software");
   EXPECT_TRUE(is_inside(focus_of(window_), view));
   gtk_popover_popdown(GTK_POPOVER(left_->key_tree_menu));
