@@ -58,16 +58,25 @@ void open_key_dialog(TolPane* pane, const char* title, const char* text,
   g_signal_connect(dialog.entry, "activate", G_CALLBACK(apply), dialog.window);
 }
 
-void apply_new_key(GtkWidget*, gpointer window_ptr) {
-  GtkWidget* window = GTK_WIDGET(window_ptr);
+// The pane and the typed name of a key dialog's OK, or null after closing a
+// dialog whose pane is gone or after refusing the name (the dialog then
+// stays open).
+TolPane* begin_apply(GtkWidget* window, std::optional<std::string>& name) {
   auto* dialog = tol_dialog_get_context<KeyDialog>(window);
   TolPane* pane = dialog->pane.get();
   if (pane == nullptr) {
     gtk_window_destroy(GTK_WINDOW(window));
-    return;
+    return nullptr;
   }
-  const std::optional<std::string> name = checked_name(pane, *dialog);
-  if (!name)
+  name = checked_name(pane, *dialog);
+  return name ? pane : nullptr;
+}
+
+void apply_new_key(GtkWidget*, gpointer window_ptr) {
+  GtkWidget* window = GTK_WIDGET(window_ptr);
+  std::optional<std::string> name;
+  TolPane* pane = begin_apply(window, name);
+  if (pane == nullptr)
     return;
   if (pane->d->hive) {
     TolHive& hive = *pane->d->hive;
@@ -88,14 +97,9 @@ void apply_new_key(GtkWidget*, gpointer window_ptr) {
 
 void apply_rename_key(GtkWidget*, gpointer window_ptr) {
   GtkWidget* window = GTK_WIDGET(window_ptr);
-  auto* dialog = tol_dialog_get_context<KeyDialog>(window);
-  TolPane* pane = dialog->pane.get();
-  if (pane == nullptr) {
-    gtk_window_destroy(GTK_WINDOW(window));
-    return;
-  }
-  const std::optional<std::string> name = checked_name(pane, *dialog);
-  if (!name)
+  std::optional<std::string> name;
+  TolPane* pane = begin_apply(window, name);
+  if (pane == nullptr)
     return;
   const std::uint32_t key = pane->d->hive ? tol_pane_get_selected_key(pane) : TOL_NO_CELL;
   if (key != TOL_NO_CELL && selected_is_root(pane, key)) {
@@ -114,6 +118,21 @@ void apply_rename_key(GtkWidget*, gpointer window_ptr) {
     tol_pane_commit(pane, commit);
   }
   gtk_window_destroy(GTK_WINDOW(window));
+}
+
+// The selected key for a command that cannot act on the root, or nothing
+// after telling the user why.
+std::optional<std::uint32_t> selected_below_root(TolPane* pane, const char* root_message) {
+  const std::uint32_t key = pane->d->hive ? tol_pane_get_selected_key(pane) : TOL_NO_CELL;
+  if (key == TOL_NO_CELL) {
+    tol_pane_toast(pane, _("Nothing is selected"));
+    return std::nullopt;
+  }
+  if (selected_is_root(pane, key)) {
+    tol_pane_toast(pane, root_message);
+    return std::nullopt;
+  }
+  return key;
 }
 
 void delete_selected_key(TolPane* pane) {
@@ -145,31 +164,21 @@ void tol_pane_show_new_key(TolPane* self) {
 
 void tol_pane_show_rename_key(TolPane* self) {
   g_return_if_fail(TOL_IS_PANE(self));
-  const std::uint32_t key = self->d->hive ? tol_pane_get_selected_key(self) : TOL_NO_CELL;
-  if (key == TOL_NO_CELL) {
-    tol_pane_toast(self, _("Nothing is selected"));
+  const std::optional<std::uint32_t> key =
+      selected_below_root(self, _("The hive root cannot be renamed"));
+  if (!key)
     return;
-  }
-  if (selected_is_root(self, key)) {
-    tol_pane_toast(self, _("The hive root cannot be renamed"));
-    return;
-  }
-  const std::string name = tol_hive_key_name(*self->d->hive, key);
+  const std::string name = tol_hive_key_name(*self->d->hive, *key);
   open_key_dialog(self, _("Rename key"), name.c_str(), apply_rename_key);
 }
 
 void tol_pane_confirm_delete_key(TolPane* self) {
   g_return_if_fail(TOL_IS_PANE(self));
-  const std::uint32_t key = self->d->hive ? tol_pane_get_selected_key(self) : TOL_NO_CELL;
-  if (key == TOL_NO_CELL) {
-    tol_pane_toast(self, _("Nothing is selected"));
+  const std::optional<std::uint32_t> key =
+      selected_below_root(self, _("The hive root cannot be deleted"));
+  if (!key)
     return;
-  }
-  if (selected_is_root(self, key)) {
-    tol_pane_toast(self, _("The hive root cannot be deleted"));
-    return;
-  }
-  const std::string name = tol_hive_key_name(*self->d->hive, key);
+  const std::string name = tol_hive_key_name(*self->d->hive, *key);
   TolAlert alert;
   alert.heading = _("Delete key?");
   alert.body = tol_format(

@@ -17,26 +17,6 @@ hive mkkey "$file" 'Config'
 hive set "$file" 'Config' 'Count' REG_DWORD 7
 hive set "$file" 'Config' 'Lines' REG_MULTI_SZ alpha beta
 
-# The window of a dialog whose title starts with TITLE, once it is on the screen.
-dialog_window() {
-  local id
-  for _ in $(seq 100); do
-    id=$(xdotool search --all --onlyvisible --pid "$app_pid" --name "^$1" 2>/dev/null | head -n 1)
-    [ -n "$id" ] && { echo "$id"; return 0; }
-    sleep 0.1
-  done
-  return 1
-}
-
-# Waits until no dialog whose title starts with TITLE is shown any more.
-dialog_gone() {
-  for _ in $(seq 100); do
-    xdotool search --all --onlyvisible --pid "$app_pid" --name "^$1" >/dev/null 2>&1 || return 0
-    sleep 0.1
-  done
-  return 1
-}
-
 # Clicks the centre of the first band of the suggested-action blue in the
 # bottom strip of window ID: the dialog's "OK" button.
 click_ok() {

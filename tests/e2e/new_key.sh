@@ -16,26 +16,6 @@ hive new "$file" --root-name ROOT
 hive mkkey "$file" 'Alpha'
 hive mkkey "$file" 'Bravo'
 
-# The window of a dialog whose title starts with TITLE, once it is on the screen.
-dialog_window() {
-  local id
-  for _ in $(seq 100); do
-    id=$(xdotool search --all --onlyvisible --pid "$app_pid" --name "^$1" 2>/dev/null | head -n 1)
-    [ -n "$id" ] && { echo "$id"; return 0; }
-    sleep 0.1
-  done
-  return 1
-}
-
-# Waits until no dialog whose title starts with TITLE is shown any more.
-dialog_gone() {
-  for _ in $(seq 100); do
-    xdotool search --all --onlyvisible --pid "$app_pid" --name "^$1" >/dev/null 2>&1 || return 0
-    sleep 0.1
-  done
-  return 1
-}
-
 # The subkeys of KEY as tolvane-cli lists them, on one line.
 subkeys() {
   "$cli" ls "$file" "$1" | tr '\n' ' '

@@ -18,26 +18,10 @@ hive mkkey "$file" 'Setup'
 before=$(hivexregedit --export "$file" '\') || fail "hivexregedit could not read the hive"
 before_cli=$("$cli" ls "$file" '')
 
-dialog_window() {
-  for _ in $(seq 100); do
-    xdotool search --all --onlyvisible --pid "$app_pid" --name "^$1" >/dev/null 2>&1 && return 0
-    sleep 0.1
-  done
-  return 1
-}
-
-dialog_gone() {
-  for _ in $(seq 100); do
-    xdotool search --all --onlyvisible --pid "$app_pid" --name "^$1" >/dev/null 2>&1 || return 0
-    sleep 0.1
-  done
-  return 1
-}
-
 start_app "$file"
 # A new key under the root, with the name typed over the proposed one.
 keys F7
-dialog_window 'New key' || fail "no New key dialog"
+dialog_window 'New key' >/dev/null || fail "no New key dialog"
 type_text Temporary
 keys Return
 dialog_gone 'New key' || fail "the New key dialog stayed open"

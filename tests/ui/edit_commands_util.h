@@ -95,6 +95,10 @@ inline std::string take_toast(AdwToastOverlay* overlay, const std::string& prefi
     return false;
   });
   if (toast != nullptr) {
+    // Not before its show animation has ended: libadwaita 1.2 reads freed
+    // memory when a toast is dismissed while still coming up.
+    const gint64 shown = g_get_monotonic_time() + 600 * 1000;
+    iterate_until([&] { return g_get_monotonic_time() > shown; });
     for (GtkWidget* button : find_all(toast, GTK_TYPE_BUTTON)) {
       if (g_strcmp0(gtk_button_get_icon_name(GTK_BUTTON(button)), "window-close-symbolic") == 0) {
         // Until its hide animation has finished: a window destroyed

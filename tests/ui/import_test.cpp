@@ -21,16 +21,6 @@ using tol::test::Bytes;
 using tol::test::le32;
 using tol::test::utf16le_sz;
 
-std::string selected(TolPane* pane) {
-  std::string out;
-  return tol_pane_get_selected_key_path(pane, out) ? out : std::string("<none>");
-}
-
-Bytes file_bytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 class ImportTest : public TwoPaneTest {
  protected:
   void open_sample() {
@@ -117,7 +107,7 @@ TEST_F(ImportTest, AppliesTheFileBelowTheSelectedKeyAsOneChange) {
 
   // The views show the saved file with the same key selected.
   EXPECT_FALSE(tol_pane_get_hive(left_)->dirty);
-  EXPECT_EQ(selected(left_), "Dest");
+  EXPECT_EQ(selected_path(left_), "Dest");
   std::vector<std::string> shown = shown_values();
   std::sort(shown.begin(), shown.end());
   EXPECT_EQ(shown, (std::vector<std::string>{"added", "stays"}));
@@ -155,7 +145,7 @@ TEST_F(ImportTest, ErrorsInTheFileAreCountedAndTheRestIsApplied) {
   EXPECT_EQ(snapshots(left_), 1u);
   EXPECT_EQ(on_disk("Dest\\Keep\\Fine", "ok"), le32(1));
   EXPECT_FALSE(key_on_disk(file_, "Dest\\Keep\\Broken"));
-  EXPECT_EQ(selected(left_), "Dest\\Keep");
+  EXPECT_EQ(selected_path(left_), "Dest\\Keep");
 }
 
 TEST_F(ImportTest, AFileInUtf16ImportsLikeItsUtf8Text) {
@@ -176,12 +166,12 @@ TEST_F(ImportTest, AFileInUtf16ImportsLikeItsUtf8Text) {
 TEST_F(ImportTest, AnUnreadableFileChangesNothing) {
   open_sample();
   select(left_, "Dest");
-  const Bytes before = file_bytes(file_);
+  const Bytes before = read_file(file_);
   const std::string missing = dir_ + "/missing.reg";
   tol_pane_import_reg_from(left_, missing.c_str());
   const std::string toast = take_toast(overlay_, "Import failed: ");
   EXPECT_NE(toast.find("missing.reg"), std::string::npos) << toast;
-  EXPECT_EQ(file_bytes(file_), before);
+  EXPECT_EQ(read_file(file_), before);
   // The snapshot was taken before the file was read; undoing it changes nothing.
   EXPECT_EQ(snapshots(left_), 1u);
   EXPECT_FALSE(tol_pane_get_hive(left_)->dirty);
@@ -190,7 +180,7 @@ TEST_F(ImportTest, AnUnreadableFileChangesNothing) {
 TEST_F(ImportTest, AFailedSaveKeepsTheChangeInMemoryWithoutASummary) {
   open_sample();
   select(left_, "Dest");
-  const Bytes before = file_bytes(file_);
+  const Bytes before = read_file(file_);
   const std::string reg = write_reg("one.reg", "[Added]\n");
   {
     FailingSave failing;
@@ -201,7 +191,7 @@ TEST_F(ImportTest, AFailedSaveKeepsTheChangeInMemoryWithoutASummary) {
   drain_main_loop();
   for (const std::string& text : label_texts(GTK_WIDGET(overlay_)))
     EXPECT_NE(text.rfind("Imported", 0), 0u) << "no summary after a failed save";
-  EXPECT_EQ(file_bytes(file_), before);
+  EXPECT_EQ(read_file(file_), before);
   EXPECT_EQ(snapshots(left_), 1u);
   TolHive* hive = tol_pane_get_hive(left_);
   EXPECT_TRUE(hive->dirty);

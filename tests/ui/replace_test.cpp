@@ -22,16 +22,6 @@ using tol::test::Bytes;
 using tol::test::le32;
 using tol::test::utf16le_sz;
 
-std::string selected(TolPane* pane) {
-  std::string out;
-  return tol_pane_get_selected_key_path(pane, out) ? out : std::string("<none>");
-}
-
-Bytes file_bytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // The image the pane holds now: base block and bins, as a save would write them.
 Bytes image_of(const TolHive& hive) {
   Bytes bytes(hive.base().span().begin(), hive.base().span().end());
@@ -122,13 +112,13 @@ class ReplaceTest : public TwoPaneTest {
 TEST_F(ReplaceTest, PreviewCountsAndChangesNothingThenReplaceAllSavesAndReloads) {
   open_sample();
   select(left_, "Soft");
-  const Bytes before = file_bytes(file_);
+  const Bytes before = read_file(file_);
 
   fill("foo", "bar");
   press("Preview");
   EXPECT_EQ(result(), "Preview: 3 values, 4 replacements");
   EXPECT_EQ(snapshots(left_), 0u);
-  EXPECT_EQ(file_bytes(file_), before);
+  EXPECT_EQ(read_file(file_), before);
   EXPECT_FALSE(tol_pane_get_hive(left_)->dirty);
   shot("replace-preview");
 
@@ -145,7 +135,7 @@ TEST_F(ReplaceTest, PreviewCountsAndChangesNothingThenReplaceAllSavesAndReloads)
 
   // The views show the saved file, with the same key selected.
   EXPECT_FALSE(tol_pane_get_hive(left_)->dirty);
-  EXPECT_EQ(selected(left_), "Soft");
+  EXPECT_EQ(selected_path(left_), "Soft");
   EXPECT_EQ(shown_data("Text"), "bar bar");
 
   TOL_REQUIRE_TOOL("hivexregedit");
@@ -171,7 +161,7 @@ TEST_F(ReplaceTest, RefusesToStartWithoutTextKeyOrTarget) {
 
   open_sample();
   select(left_, "Soft");
-  const Bytes before = file_bytes(file_);
+  const Bytes before = read_file(file_);
   fill("", "bar");
   press("Replace all");
   EXPECT_EQ(result(), "Enter text to find");
@@ -182,7 +172,7 @@ TEST_F(ReplaceTest, RefusesToStartWithoutTextKeyOrTarget) {
   press("Replace all");
   EXPECT_EQ(result(), "Select names or data");
   EXPECT_EQ(snapshots(left_), 0u) << "stopped before any change";
-  EXPECT_EQ(file_bytes(file_), before);
+  EXPECT_EQ(read_file(file_), before);
 }
 
 TEST_F(ReplaceTest, TheOptionsComeFromTheCheckButtons) {
@@ -239,17 +229,17 @@ TEST_F(ReplaceTest, ANameTakenAlreadyIsACollision) {
   EXPECT_EQ(data_on_disk(file_, "K", "a"), utf16le_sz("1"));
   EXPECT_EQ(data_on_disk(file_, "K", "b"), utf16le_sz("2"));
   EXPECT_EQ(data_on_disk(file_, "K", "bx"), utf16le_sz("3"));
-  EXPECT_EQ(selected(left_), "K");
+  EXPECT_EQ(selected_path(left_), "K");
 }
 
 TEST_F(ReplaceTest, NoMatchSavesNothing) {
   open_sample();
   select(left_, "Other");
-  const Bytes before = file_bytes(file_);
+  const Bytes before = read_file(file_);
   fill("absent", "x");
   press("Replace all");
   EXPECT_EQ(result(), "Done: 0 values, 0 replacements");
-  EXPECT_EQ(file_bytes(file_), before);
+  EXPECT_EQ(read_file(file_), before);
   EXPECT_EQ(snapshots(left_), 1u);
 }
 
@@ -265,7 +255,7 @@ TEST_F(ReplaceTest, AWalkThatFailsHalfWayLeavesHiveFileAndJournalAsTheyWere) {
        "deep.hiv");
   file_ = path("deep.hiv");
   select(left_, "top");
-  const Bytes before = file_bytes(file_);
+  const Bytes before = read_file(file_);
   const Bytes image = image_of(*tol_pane_get_hive(left_));
 
   fill("t", "u");
@@ -276,7 +266,7 @@ TEST_F(ReplaceTest, AWalkThatFailsHalfWayLeavesHiveFileAndJournalAsTheyWere) {
   EXPECT_EQ(snapshots(left_), 0u);
   EXPECT_EQ(image_of(*tol_pane_get_hive(left_)), image);
   EXPECT_FALSE(tol_pane_get_hive(left_)->dirty);
-  EXPECT_EQ(file_bytes(file_), before);
+  EXPECT_EQ(read_file(file_), before);
 
   // The next successful command saves only its own change.
   select(left_, "side");
@@ -296,7 +286,7 @@ TEST_F(ReplaceTest, AWalkThatFailsHalfWayLeavesHiveFileAndJournalAsTheyWere) {
 TEST_F(ReplaceTest, AFailedSaveShowsTheSavesMessageAndKeepsTheSnapshot) {
   open_sample();
   select(left_, "Soft");
-  const Bytes before = file_bytes(file_);
+  const Bytes before = read_file(file_);
   fill("foo", "bar");
   {
     FailingSave failing;
@@ -304,7 +294,7 @@ TEST_F(ReplaceTest, AFailedSaveShowsTheSavesMessageAndKeepsTheSnapshot) {
   }
   EXPECT_NE(result().find("Permission denied"), std::string::npos) << result();
   EXPECT_EQ(result().rfind("Done", 0), std::string::npos);
-  EXPECT_EQ(file_bytes(file_), before);
+  EXPECT_EQ(read_file(file_), before);
   EXPECT_EQ(snapshots(left_), 1u);
   EXPECT_TRUE(tol_pane_get_hive(left_)->dirty) << "the change stays in memory, unsaved";
   EXPECT_EQ(shown_data("Text"), "Foo foo") << "no reload after a failed save";
