@@ -32,8 +32,10 @@ class CopyWalk {
     --budget_;
     const std::string name = tol_hive_key_name(src, key);
     // A damaged source may hold a key without a name, which no reader of the
-    // destination could find again.
-    const auto copy = name.empty() ? std::nullopt : tol_hive_create_key(dst, parent, name);
+    // destination could find again, or a list entry that names no key record
+    // at all: that subtree is lost, and a made-up empty key "?" would hide it.
+    const bool readable = !name.empty() && tol_hive_key(src, key).has_value();
+    const auto copy = readable ? tol_hive_create_key(dst, parent, name) : std::nullopt;
     if (!copy) {
       gchar* message =
           g_strdup_printf(g_dgettext(GETTEXT_PACKAGE, "failed to create key \"%s\""), name.c_str());

@@ -18,24 +18,29 @@ void tol_journal_record(TolUndoJournal& journal, TolHive& hive) {
   while (journal.snapshots.size() > TolUndoJournal::kMaxSnapshots) journal.snapshots.pop_front();
 }
 
-bool tol_journal_restore(TolUndoJournal& journal, TolHive& hive) {
+bool tol_journal_apply(const TolUndoJournal& journal, TolHive& hive) {
   if (journal.snapshots.empty()) return false;
-  const std::shared_ptr<const std::vector<std::uint8_t>> snapshot =
-      std::move(journal.snapshots.back());
-  journal.snapshots.pop_back();
+  const std::vector<std::uint8_t>& snapshot = *journal.snapshots.back();
   // Recording never makes a snapshot without a whole base block; such a
-  // snapshot is only dropped.
-  if (snapshot->size() < TOL_BASE_BLOCK_SIZE) return true;
+  // snapshot changes nothing.
+  if (snapshot.size() < TOL_BASE_BLOCK_SIZE) return true;
 
   tol_hive_make_writable(hive);
-  const auto split = snapshot->begin() + TOL_BASE_BLOCK_SIZE;
-  hive.base_copy.assign(snapshot->begin(), split);
-  hive.heap_bins.assign(split, snapshot->end());
+  const auto split = snapshot.begin() + TOL_BASE_BLOCK_SIZE;
+  hive.base_copy.assign(snapshot.begin(), split);
+  hive.heap_bins.assign(split, snapshot.end());
   hive.bins_length = static_cast<std::uint32_t>(hive.heap_bins.size());
   // The restored image may have freed or moved every cell the hint and the
-  // cached names referred to.
+  // cached names referred to, and may have other bins.
   hive.alloc_hint = 0;
   hive.name_cache.clear();
+  hive.bins_intact.reset();
   hive.dirty = true;
+  return true;
+}
+
+bool tol_journal_restore(TolUndoJournal& journal, TolHive& hive) {
+  if (!tol_journal_apply(journal, hive)) return false;
+  journal.snapshots.pop_back();
   return true;
 }

@@ -38,3 +38,6 @@ void tol_journal_record(TolUndoJournal& journal, TolHive& hive);
 // Puts the newest snapshot back into the hive and drops it; false when empty.
 // Does not save.
 bool tol_journal_restore(TolUndoJournal& journal, TolHive& hive);
+// The same without dropping it, for callers that drop it only once the
+// restored image has been saved.
+bool tol_journal_apply(const TolUndoJournal& journal, TolHive& hive);

@@ -2,6 +2,8 @@
 
 #include <glib/gi18n-lib.h>
 
+#include <memory>
+
 namespace {
 
 constexpr int kWidth = 440;
@@ -92,4 +94,15 @@ std::string tol_dialog_get_text(GtkWidget* entry, GtkTextBuffer* buffer) {
   if (entry != nullptr)
     return gtk_editable_get_text(GTK_EDITABLE(entry));
   return {};
+}
+
+void tol_dialog_choose_file(TolPane* pane, const TolFileRequest& request,
+                            void (*run)(TolPane* pane, const char* path)) {
+  auto ref = std::make_shared<TolPaneRef>(pane);
+  tol_compat_file_dialog(GTK_WIDGET(pane), request, [ref, run](GFile* file) {
+    TolPane* target = ref->get();
+    g_autofree char* path = file != nullptr ? g_file_get_path(file) : nullptr;
+    if (target != nullptr && path != nullptr)
+      run(target, path);
+  });
 }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "ui/compat.h"
 #include "ui/pane.h"
 
 struct TolDialog {
@@ -31,6 +32,31 @@ std::string tol_dialog_get_text(GtkWidget* entry, GtkTextBuffer* buffer);
 inline std::string tol_dialog_get_text(const TolDialog& dialog) {
   return tol_dialog_get_text(dialog.entry, dialog.buffer);
 }
+
+// A pane pointer that turns null when the pane goes, for dialogs and alerts
+// that may outlive it (left open while the main window closes).
+class TolPaneRef {
+ public:
+  explicit TolPaneRef(TolPane* pane) : pane_(pane) {
+    g_object_add_weak_pointer(G_OBJECT(pane_), reinterpret_cast<gpointer*>(&pane_));
+  }
+  ~TolPaneRef() {
+    if (pane_ != nullptr)
+      g_object_remove_weak_pointer(G_OBJECT(pane_), reinterpret_cast<gpointer*>(&pane_));
+  }
+  TolPaneRef(const TolPaneRef&) = delete;
+  TolPaneRef& operator=(const TolPaneRef&) = delete;
+
+  TolPane* get() const { return pane_; }
+
+ private:
+  TolPane* pane_;
+};
+
+// The file dialog of a pane's command: `run` gets the chosen file's local
+// path, unless the pane went away meanwhile or the file has no local path.
+void tol_dialog_choose_file(TolPane* pane, const TolFileRequest& request,
+                            void (*run)(TolPane* pane, const char* path));
 
 // The command's context record, kept on the dialog window under `key` and
 // deleted with the window.

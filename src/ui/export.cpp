@@ -6,6 +6,7 @@
 
 #include "reg/export.h"
 #include "ui/compat.h"
+#include "ui/dialog.h"
 #include "ui/key_item.h"
 #include "ui/key_tree.h"
 #include "ui/pane_private.h"
@@ -26,13 +27,6 @@ std::string selected_key_name(TolPane* self) {
   return name;
 }
 
-struct PaneRef {
-  GWeakRef ref;
-  explicit PaneRef(TolPane* pane) { g_weak_ref_init(&ref, pane); }
-  ~PaneRef() { g_weak_ref_clear(&ref); }
-  PaneRef(const PaneRef&) = delete;
-  PaneRef& operator=(const PaneRef&) = delete;
-};
 
 }  // namespace
 
@@ -48,18 +42,7 @@ void tol_pane_export_reg(TolPane* self) {
   request.initial_name = initial;
   request.error_format = "zapis pliku .reg: %s";
 
-  // The pane may go away while the dialog is open; the weak reference tells.
-  auto pane_ref = std::make_shared<PaneRef>(self);
-  auto done = [pane_ref](GFile* file) {
-    auto* pane = static_cast<TolPane*>(g_weak_ref_get(&pane_ref->ref));
-    if (pane == nullptr)
-      return;
-    g_autofree char* path = file != nullptr ? g_file_get_path(file) : nullptr;
-    if (path != nullptr)
-      tol_pane_export_reg_to(pane, path);
-    g_object_unref(pane);
-  };
-  tol_compat_file_dialog(GTK_WIDGET(self), request, done);
+  tol_dialog_choose_file(self, request, tol_pane_export_reg_to);
 }
 
 void tol_pane_export_reg_to(TolPane* self, const char* path) {

@@ -12,6 +12,7 @@
 #include "ui/compat.h"
 #include "ui/key_item.h"
 #include "ui/key_list.h"
+#include "ui/commands.h"
 #include "ui/pane_private.h"
 
 namespace {
@@ -227,13 +228,10 @@ GdkContentProvider* on_drag_prepare(GtkDragSource*, double, double, gpointer pan
 
 void on_drag_end(GtkDragSource*, GdkDrag*, gboolean, gpointer) { tol_drag_record = TolDragRecord{}; }
 
-// Copying a dragged key into this pane's hive is not available yet: every
-// drop is refused, so the source sees the drag fail.
+// The dropped string (a path) is not used: the source is the drag record's
+// key, the destination the key selected here.
 gboolean on_drop(GtkDropTarget*, const GValue*, double, double, gpointer pane) {
-  auto* self = TOL_PANE(pane);
-  if (tol_drag_record.hive == nullptr || !self->d->hive)
-    return FALSE;
-  return FALSE;
+  return tol_pane_drop_key(TOL_PANE(pane));
 }
 
 }  // namespace

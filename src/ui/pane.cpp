@@ -1,10 +1,11 @@
 // The pane: construction in display order, its action group and toolbar, the
 // key tree's shortcuts and context menu, the clipboard copy of a key path,
-// toasts, undo and the public command functions.
+// toasts and the public command functions.
 #include "ui/pane_private.h"
 
 #include <glib/gi18n-lib.h>
 
+#include "ui/commands.h"
 #include "ui/key_tree.h"
 
 G_DEFINE_FINAL_TYPE(TolPane, tol_pane, GTK_TYPE_BOX)
@@ -22,35 +23,49 @@ void on_export(GSimpleAction*, GVariant*, gpointer pane) { tol_pane_export_reg(T
 void on_copy_name(GSimpleAction*, GVariant*, gpointer pane) {
   tol_pane_copy_key_path(TOL_PANE(pane));
 }
-// The editing actions exist so the menus show their items; they stay disabled
-// until the editing commands exist.
-void on_editing(GSimpleAction*, GVariant*, gpointer) {}
+void on_new_key(GSimpleAction*, GVariant*, gpointer pane) { tol_pane_show_new_key(TOL_PANE(pane)); }
+void on_new_value(GSimpleAction*, GVariant* type, gpointer pane) {
+  tol_pane_new_value_quick(TOL_PANE(pane), g_variant_get_string(type, nullptr));
+}
+void on_rename_key(GSimpleAction*, GVariant*, gpointer pane) {
+  tol_pane_show_rename_key(TOL_PANE(pane));
+}
+void on_delete_key(GSimpleAction*, GVariant*, gpointer pane) {
+  tol_pane_confirm_delete_key(TOL_PANE(pane));
+}
+void on_permissions(GSimpleAction*, GVariant*, gpointer pane) {
+  tol_pane_edit_security(TOL_PANE(pane));
+}
+void on_value_modify(GSimpleAction*, GVariant*, gpointer pane) {
+  auto* self = TOL_PANE(pane);
+  guint position = gtk_single_selection_get_selected(self->value_selection);
+  if (position != GTK_INVALID_LIST_POSITION)
+    tol_pane_modify_value(self, position);
+}
+void on_value_rename(GSimpleAction*, GVariant*, gpointer pane) {
+  tol_pane_show_rename_value(TOL_PANE(pane));
+}
+void on_value_delete(GSimpleAction*, GVariant*, gpointer pane) {
+  tol_pane_confirm_delete_value(TOL_PANE(pane));
+}
 
 const GActionEntry kActions[] = {
-    {"new-key", on_editing, nullptr, nullptr, nullptr, {}},
-    {"new-value", on_editing, "s", nullptr, nullptr, {}},
-    {"rename-key", on_editing, nullptr, nullptr, nullptr, {}},
-    {"delete-key", on_editing, nullptr, nullptr, nullptr, {}},
+    {"new-key", on_new_key, nullptr, nullptr, nullptr, {}},
+    {"new-value", on_new_value, "s", nullptr, nullptr, {}},
+    {"rename-key", on_rename_key, nullptr, nullptr, nullptr, {}},
+    {"delete-key", on_delete_key, nullptr, nullptr, nullptr, {}},
     {"export", on_export, nullptr, nullptr, nullptr, {}},
     {"copy-name", on_copy_name, nullptr, nullptr, nullptr, {}},
-    {"permissions", on_editing, nullptr, nullptr, nullptr, {}},
-    {"value-modify", on_editing, nullptr, nullptr, nullptr, {}},
-    {"value-rename", on_editing, nullptr, nullptr, nullptr, {}},
-    {"value-delete", on_editing, nullptr, nullptr, nullptr, {}},
+    {"permissions", on_permissions, nullptr, nullptr, nullptr, {}},
+    {"value-modify", on_value_modify, nullptr, nullptr, nullptr, {}},
+    {"value-rename", on_value_rename, nullptr, nullptr, nullptr, {}},
+    {"value-delete", on_value_delete, nullptr, nullptr, nullptr, {}},
 };
-
-constexpr const char* kEditingActions[] = {"new-key",     "new-value",    "rename-key",
-                                           "delete-key",  "permissions",  "value-modify",
-                                           "value-rename", "value-delete"};
 
 void build_actions(TolPane* self) {
   self->actions = g_simple_action_group_new();
   g_action_map_add_action_entries(G_ACTION_MAP(self->actions), kActions, G_N_ELEMENTS(kActions),
                                   self);
-  for (const char* name : kEditingActions) {
-    GAction* action = g_action_map_lookup_action(G_ACTION_MAP(self->actions), name);
-    g_simple_action_set_enabled(G_SIMPLE_ACTION(action), FALSE);
-  }
   gtk_widget_insert_action_group(GTK_WIDGET(self), "pane", G_ACTION_GROUP(self->actions));
 }
 
@@ -60,16 +75,19 @@ void on_search_clicked(GtkButton*, gpointer pane) { tol_pane_show_search(TOL_PAN
 void on_replace_clicked(GtkButton*, gpointer pane) { tol_pane_show_replace(TOL_PANE(pane)); }
 void on_export_clicked(GtkButton*, gpointer pane) { tol_pane_export_reg(TOL_PANE(pane)); }
 void on_undo_clicked(GtkButton*, gpointer pane) { tol_pane_undo(TOL_PANE(pane), true); }
+void on_import_clicked(GtkButton*, gpointer pane) { tol_pane_import_reg(TOL_PANE(pane)); }
+void on_delete_clicked(GtkButton*, gpointer pane) { tol_pane_confirm_delete_key(TOL_PANE(pane)); }
+void on_rename_clicked(GtkButton*, gpointer pane) { tol_pane_show_rename_key(TOL_PANE(pane)); }
+void on_new_key_clicked(GtkButton*, gpointer pane) { tol_pane_show_new_key(TOL_PANE(pane)); }
+void on_new_value_clicked(GtkButton*, gpointer pane) { tol_pane_show_new_value(TOL_PANE(pane)); }
+void on_security_clicked(GtkButton*, gpointer pane) { tol_pane_edit_security(TOL_PANE(pane)); }
 
 GtkWidget* toolbar_button(GtkWidget* row, const char* icon, const char* tooltip, GCallback clicked,
                           TolPane* self) {
   GtkWidget* button = gtk_button_new_from_icon_name(icon);
   gtk_widget_add_css_class(button, "flat");
   gtk_widget_set_tooltip_text(button, tooltip);
-  if (clicked != nullptr)
-    g_signal_connect(button, "clicked", clicked, self);
-  else
-    gtk_widget_set_sensitive(button, FALSE);  // an editing command, not yet available
+  g_signal_connect(button, "clicked", clicked, self);
   gtk_box_append(GTK_BOX(row), button);
   return button;
 }
@@ -98,20 +116,20 @@ GtkWidget* build_toolbar(TolPane* self) {
       toolbar_button(row, "document-save-symbolic", _("Export the selected key to a .reg file"),
                      G_CALLBACK(on_export_clicked), self);
   self->import_button = toolbar_button(row, "document-open-symbolic",
-                                       _("Import a .reg file into the selected key"), nullptr, self);
+                                       _("Import a .reg file into the selected key"), G_CALLBACK(on_import_clicked), self);
   self->delete_button = toolbar_button(row, "user-trash-symbolic",
-                                       _("Delete the selected key and its subtree"), nullptr, self);
+                                       _("Delete the selected key and its subtree"), G_CALLBACK(on_delete_clicked), self);
   self->undo_button = toolbar_button(row, "edit-undo-symbolic", _("Undo the last change in this tab"),
                                      G_CALLBACK(on_undo_clicked), self);
   self->rename_button = toolbar_button(row, "document-edit-symbolic",
-                                       _("Rename the selected key (F2)"), nullptr, self);
+                                       _("Rename the selected key (F2)"), G_CALLBACK(on_rename_clicked), self);
   self->new_key_button = toolbar_button(row, "folder-new-symbolic",
-                                        _("Create a subkey under the selected key"), nullptr, self);
+                                        _("Create a subkey under the selected key"), G_CALLBACK(on_new_key_clicked), self);
   self->new_value_button = toolbar_button(row, "list-add-symbolic",
-                                          _("Create a value in the selected key"), nullptr, self);
+                                          _("Create a value in the selected key"), G_CALLBACK(on_new_value_clicked), self);
   self->security_button =
       toolbar_button(row, "security-high-symbolic",
-                     _("Security descriptor / ACL of the selected key"), nullptr, self);
+                     _("Security descriptor / ACL of the selected key"), G_CALLBACK(on_security_clicked), self);
   return row;
 }
 
@@ -125,8 +143,8 @@ struct ShortcutEntry {
   PaneShortcut run;
 };
 
-// The editing commands behind F2, Delete and F7 arrive with editing; the keys
-// are still consumed so that they never reach the view's own bindings.
+// F2, Delete and F7 are always consumed in the tree, so that they never reach
+// the view's own bindings.
 bool key_rename(TolPane* self) {
   tol_pane_rename_selected(self);
   return true;
@@ -379,51 +397,6 @@ bool tol_pane_copy_key_path(TolPane* self) {
   return true;
 }
 
-// ---- Undo ------------------------------------------------------------------------
-
-namespace {
-
-TolTab* active_tab(TolPane* self) {
-  int index = self->d->active_tab;
-  if (index < 0 || index >= static_cast<int>(self->d->tabs.size()))
-    return nullptr;
-  return self->d->tabs[static_cast<std::size_t>(index)].get();
-}
-
-bool undo_pop(TolPane* self) {
-  TolTab* tab = active_tab(self);
-  if (!self->d->hive || tab == nullptr || tab->journal.snapshots.empty())
-    return false;
-  tol_journal_restore(tab->journal, *self->d->hive);
-  GError* error = nullptr;
-  if (!tol_hive_save(*self->d->hive, &error)) {
-    g_warning("undo: zapis nie powiodl sie: %s",
-              error != nullptr && error->message != nullptr ? error->message : "?");
-    g_clear_error(&error);
-  }
-  // Also after a failed save: the view then shows the file as it is on disk.
-  tol_pane_reload(self);
-  return true;
-}
-
-}  // namespace
-
-void tol_undo_push(TolPane* self) {
-  g_return_if_fail(TOL_IS_PANE(self));
-  TolTab* tab = active_tab(self);
-  if (!self->d->hive || tab == nullptr)
-    return;
-  tol_journal_record(tab->journal, *self->d->hive);
-}
-
-bool tol_pane_undo(TolPane* self, bool toast) {
-  g_return_val_if_fail(TOL_IS_PANE(self), false);
-  bool undone = undo_pop(self);
-  if (toast)
-    tol_pane_toast(self, undone ? _("Last change undone") : _("Nothing to undo"));
-  return undone;
-}
-
 // ---- Commands ------------------------------------------------------------------
 
 void tol_pane_focus_tree(TolPane* self) {
@@ -439,9 +412,23 @@ void tol_pane_copy_selected(TolPane* self) {
     tol_pane_copy_key_path(self);
 }
 
-// The editing commands are not available yet; their entry points accept the
-// call and change nothing.
-void tol_pane_new_key(TolPane* self) { g_return_if_fail(TOL_IS_PANE(self)); }
-void tol_pane_delete_selected(TolPane* self) { g_return_if_fail(TOL_IS_PANE(self)); }
-void tol_pane_rename_selected(TolPane* self) { g_return_if_fail(TOL_IS_PANE(self)); }
-void tol_pane_import_reg(TolPane* self) { g_return_if_fail(TOL_IS_PANE(self)); }
+void tol_pane_new_key(TolPane* self) {
+  g_return_if_fail(TOL_IS_PANE(self));
+  tol_pane_show_new_key(self);
+}
+
+void tol_pane_delete_selected(TolPane* self) {
+  g_return_if_fail(TOL_IS_PANE(self));
+  if (tol_pane_focus_in_value_list(self))
+    tol_pane_confirm_delete_value(self);
+  else
+    tol_pane_confirm_delete_key(self);
+}
+
+void tol_pane_rename_selected(TolPane* self) {
+  g_return_if_fail(TOL_IS_PANE(self));
+  if (tol_pane_focus_in_value_list(self))
+    tol_pane_show_rename_value(self);
+  else
+    tol_pane_show_rename_key(self);
+}

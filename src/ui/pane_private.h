@@ -106,8 +106,11 @@ GMenuModel* tol_pane_new_submenu();
 bool tol_focus_inside(GtkWidget* widget);
 // Whether the window's focus widget lies inside the value list.
 bool tol_pane_focus_in_value_list(TolPane* self);
-// Runs the undo of the active tab; shows a toast when `toast` is set.
+// Runs the undo of the active tab; shows a toast when `toast` is set, and
+// always when the undo failed. True when it undid or tried to.
 bool tol_pane_undo(TolPane* self, bool toast);
+// tabs.cpp: the active tab, or null.
+TolTab* tol_pane_active_tab(TolPane* self);
 
 // pane_menus.cpp: the complete context menus (new references).
 GMenuModel* tol_pane_key_tree_menu_model();
@@ -121,6 +124,10 @@ TolValueItem* tol_pane_get_selected_value(TolPane* self);
 // export.cpp: what the export dialog does once a file is chosen: writes the
 // .reg file of the key selected now to `path`. Tests call it directly.
 void tol_pane_export_reg_to(TolPane* self, const char* path);
+// import.cpp: what the import dialog does once a file is chosen: applies the
+// .reg file at `path` below the key selected now (the root when none), as
+// one undoable change. Tests call it directly.
+void tol_pane_import_reg_from(TolPane* self, const char* path);
 // search_popover.cpp: runs the popover's query and fills its rows and status
 // (the entry's Enter and the "Search" button).
 void tol_pane_run_search(TolPane* self);

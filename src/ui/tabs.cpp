@@ -3,6 +3,7 @@
 // the tree while no hive is shown.
 #include <glib/gi18n-lib.h>
 
+#include "ui/commit.h"
 #include "ui/key_tree.h"
 #include "ui/pane_private.h"
 
@@ -255,24 +256,34 @@ bool tol_pane_load_hive(TolPane* self, const char* path) {
 
 void tol_pane_reload(TolPane* self) {
   g_return_if_fail(TOL_IS_PANE(self));
+  std::string selected;
+  if (tol_pane_get_selected_key_path(self, selected))
+    tol_pane_reload_and_select(self, selected.c_str());
+  else
+    tol_pane_reload_and_select(self, nullptr);
+}
+
+void tol_pane_reload_and_select(TolPane* self, const char* key_path) {
+  g_return_if_fail(TOL_IS_PANE(self));
   TolTab* tab = tab_at(self, self->d->active_tab);
   if (tab == nullptr || !tab->path)
     return;
   std::string path = *tab->path;
+  std::string select = key_path != nullptr ? key_path : "";
   // The rows that held the focus are replaced; without it back in the same
   // view the next key press would land in the other pane or nowhere.
   GtkWidget* focused_view = tol_pane_focus_in_value_list(self) ? self->value_list_view
                             : tol_focus_inside(self->key_tree_view) ? self->key_tree_view
                                                                       : nullptr;
-  std::string selected;
-  const bool had_selection = tol_pane_get_selected_key_path(self, selected);
-  if (tol_pane_load_hive(self, path.c_str()) && had_selection)
-    tol_pane_select_path(self, selected.c_str());
+  if (tol_pane_load_hive(self, path.c_str()) && key_path != nullptr)
+    tol_pane_select_path(self, select.c_str());
   if (focused_view != nullptr && !tol_focus_inside(focused_view))
     gtk_widget_grab_focus(focused_view);
 }
 
 // ---- Tab fields -------------------------------------------------------------------------
+
+TolTab* tol_pane_active_tab(TolPane* self) { return tab_at(self, self->d->active_tab); }
 
 int tol_pane_get_tab_count(TolPane* self) {
   g_return_val_if_fail(TOL_IS_PANE(self), 0);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "hive/hive.h"
+#include "ui/commands.h"
 #include "ui/pane_private.h"
 #include "ui/value_item.h"
 #include "value/codec.h"
@@ -170,7 +171,7 @@ gboolean on_rename(GtkWidget*, GVariant*, gpointer data) {
   auto* self = TOL_PANE(data);
   if (!has_selected_value(self))
     return FALSE;
-  tol_pane_rename_selected(self);
+  tol_pane_show_rename_value(self);
   return TRUE;
 }
 
@@ -178,7 +179,7 @@ gboolean on_delete(GtkWidget*, GVariant*, gpointer data) {
   auto* self = TOL_PANE(data);
   if (!has_selected_value(self))
     return FALSE;
-  tol_pane_delete_selected(self);
+  tol_pane_confirm_delete_value(self);
   return TRUE;
 }
 
@@ -229,10 +230,9 @@ GtkEventController* shortcut_controller_new(TolPane* self) {
 
 // ---- Mouse ------------------------------------------------------------------
 
-// Double click or Enter on a row. The editor answers through the action, which
-// stays disabled until values can be edited.
-void on_row_activated(GtkColumnView* view, guint, gpointer) {
-  gtk_widget_activate_action(GTK_WIDGET(view), "pane.value-modify", nullptr);
+// Double click or Enter on a row.
+void on_row_activated(GtkColumnView*, guint position, gpointer pane) {
+  tol_pane_modify_value(TOL_PANE(pane), position);
 }
 
 // The menu acts on the selected value, so the press leaves the selection alone.

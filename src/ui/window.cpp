@@ -2,6 +2,7 @@
 
 #include <glib/gi18n-lib.h>
 
+#include "ui/commands.h"
 #include "ui/compat.h"
 #include "ui/open_dialogs.h"
 #include "ui/pane_private.h"
@@ -25,20 +26,12 @@ constexpr int kDefaultHeight = 800;
 
 // ---- Commands -----------------------------------------------------------------
 
-// The subtree copy between the panes is not available yet: the keys and
-// buttons that ask for it exist, with their fixed directions, and do nothing.
-void copy_between(TolPane* from, TolPane* to, const char* direction) {
-  (void)from;
-  (void)to;
-  (void)direction;
-}
-
 void copy_to_right(TolWindow* self) {
-  copy_between(self->left, self->right, _("→ right pane"));
+  tol_window_copy_between_panes(self, self->left, self->right, _("→ right pane"));
 }
 
 void copy_to_left(TolWindow* self) {
-  copy_between(self->right, self->left, _("→ left pane"));
+  tol_window_copy_between_panes(self, self->right, self->left, _("→ left pane"));
 }
 
 bool focus_in_right_pane(TolWindow* self) {
@@ -65,25 +58,20 @@ struct BarCommand {
   const char* key;   // shown as it is
   const char* text;  // translated when shown
   void (*run)(TolWindow*);
-  bool edits;  // changes a hive
 };
 
 constexpr BarCommand kBarCommands[] = {
-    {"F2", N_("Rename"), rename_selected, true},
-    {"F5", N_("Copy →"), copy_to_right, true},
-    {"Shift+F5", N_("← Copy"), copy_to_left, true},
-    {"F7", N_("New key"), new_key, true},
-    {"Del", N_("Delete"), delete_selected, true},
-    {"Ctrl+C", N_("Copy"), copy_selected, false},
-    {"Ctrl+Z", N_("Undo"), undo, false},
-    {"Ctrl+F", N_("Search"), show_search, false},
-    {"Ctrl+H", N_("Replace"), show_replace, false},
-    {"Tab", N_("Pane"), switch_panes, false},
+    {"F2", N_("Rename"), rename_selected},
+    {"F5", N_("Copy →"), copy_to_right},
+    {"Shift+F5", N_("← Copy"), copy_to_left},
+    {"F7", N_("New key"), new_key},
+    {"Del", N_("Delete"), delete_selected},
+    {"Ctrl+C", N_("Copy"), copy_selected},
+    {"Ctrl+Z", N_("Undo"), undo},
+    {"Ctrl+F", N_("Search"), show_search},
+    {"Ctrl+H", N_("Replace"), show_replace},
+    {"Tab", N_("Pane"), switch_panes},
 };
-
-// The commands that change a hive come with the editing commands; until
-// then their buttons stay insensitive rather than do nothing when clicked.
-constexpr bool kEditingAvailable = false;
 
 void on_bar_button_clicked(GtkButton* button, gpointer data) {
   auto* command = static_cast<const BarCommand*>(data);
@@ -109,7 +97,6 @@ GtkWidget* shortcut_bar_new() {
     // Clicking keeps the focus where it was, so the command acts on the pane
     // the user was working in.
     gtk_widget_set_focus_on_click(button, FALSE);
-    gtk_widget_set_sensitive(button, kEditingAvailable || !command.edits);
     g_signal_connect(button, "clicked", G_CALLBACK(on_bar_button_clicked),
                      const_cast<BarCommand*>(&command));
     gtk_box_append(GTK_BOX(bar), button);
@@ -172,10 +159,8 @@ GtkWidget* copy_column_new(TolWindow* self) {
   GtkWidget* to_left = icon_button_new("go-previous-symbolic",
                                        _("Copy the selection to the left pane (Shift+F5)"),
                                        G_CALLBACK(copy_to_left), self);
-  for (GtkWidget* button : {to_right, to_left}) {
-    gtk_widget_set_sensitive(button, kEditingAvailable);
+  for (GtkWidget* button : {to_right, to_left})
     gtk_box_append(GTK_BOX(column), button);
-  }
   return column;
 }
 
@@ -359,6 +344,12 @@ AdwToastOverlay* tol_window_get_toast_overlay(TolWindow* self) {
 TolPane* tol_window_get_active_pane(TolWindow* self) {
   g_return_val_if_fail(TOL_IS_WINDOW(self), nullptr);
   return focus_in_right_pane(self) ? self->right : self->left;
+}
+
+void tol_window_copy_between_panes(TolWindow* self, TolPane* source, TolPane* destination,
+                                   const char* direction) {
+  g_return_if_fail(TOL_IS_WINDOW(self));
+  tol_pane_copy_between(source, destination, direction);
 }
 
 bool tol_window_undo(TolWindow* self) {

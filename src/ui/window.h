@@ -30,6 +30,12 @@ AdwToastOverlay* tol_window_get_toast_overlay(TolWindow* self);
 // keyboard focus is inside it, otherwise the left pane.
 TolPane* tol_window_get_active_pane(TolWindow* self);
 
+// F5 / Shift+F5 and the copy buttons: copies the key selected in `source`
+// with its subtree under the key selected in `destination`; `direction` is
+// the text the toast names the direction with ("→ right pane").
+void tol_window_copy_between_panes(TolWindow* self, TolPane* source, TolPane* destination,
+                                   const char* direction);
+
 // Undoes the last change of the active pane's tab, without a toast; true when
 // a change was undone.
 bool tol_window_undo(TolWindow* self);

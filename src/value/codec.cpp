@@ -274,3 +274,57 @@ std::optional<std::uint64_t> tol_value_parse_number(std::string_view text, std::
   }
   return value;
 }
+
+namespace {
+
+std::optional<std::uint64_t> parse_editor_number(std::string_view text, bool binary_prefix) {
+  while (!text.empty() && g_ascii_isspace(text.front())) text.remove_prefix(1);
+  while (!text.empty() && g_ascii_isspace(text.back())) text.remove_suffix(1);
+
+  bool negative = false;
+  if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+    negative = text.front() == '-';
+    text.remove_prefix(1);
+  }
+  // A prefix counts only with a digit of its base behind it; otherwise the
+  // 0 is a number of its own and the letter is left over.
+  const auto prefixed = [&](char lower, unsigned base) {
+    return text.size() >= 3 && text[0] == '0' && g_ascii_tolower(text[1]) == lower &&
+           hex_digit_value(text[2]) >= 0 && static_cast<unsigned>(hex_digit_value(text[2])) < base;
+  };
+  unsigned base = 10;
+  if (prefixed('x', 16)) {
+    base = 16;
+    text.remove_prefix(2);
+  } else if (binary_prefix && prefixed('b', 2)) {
+    base = 2;
+    text.remove_prefix(2);
+  } else if (!text.empty() && text[0] == '0') {
+    base = 8;
+  }
+
+  std::uint64_t value = 0;
+  bool saturated = false;
+  std::size_t digits = 0;
+  for (; digits < text.size(); ++digits) {
+    const int digit = hex_digit_value(text[digits]);
+    if (digit < 0 || static_cast<unsigned>(digit) >= base) break;
+    if (value > (UINT64_MAX - static_cast<unsigned>(digit)) / base) saturated = true;
+    value = value * base + static_cast<unsigned>(digit);
+  }
+  if (digits == 0 || digits != text.size()) return std::nullopt;
+  if (saturated) return UINT64_MAX;
+  return negative ? 0 - value : value;
+}
+
+}  // namespace
+
+std::optional<std::uint32_t> tol_value_parse_dword_text(std::string_view text) {
+  const auto value = parse_editor_number(text, true);
+  if (!value) return std::nullopt;
+  return static_cast<std::uint32_t>(*value);
+}
+
+std::optional<std::uint64_t> tol_value_parse_qword_text(std::string_view text) {
+  return parse_editor_number(text, false);
+}

@@ -54,3 +54,13 @@ std::string tol_value_data_text(std::uint32_t type, std::span<const std::uint8_t
 // The editors' number forms: hexadecimal with 0x, octal with a leading 0, or
 // decimal. Nothing when the text is not a number or exceeds max.
 std::optional<std::uint64_t> tol_value_parse_number(std::string_view text, std::uint64_t max);
+
+// The numbers typed into the REG_DWORD and REG_QWORD editors, read the way C's
+// strtoul reads with base 0: blanks around the text are ignored, a + or - sign
+// may lead (a minus negates modulo 2^64, so -1 is all bits set), then 0x or 0X
+// gives hexadecimal, a leading 0 octal, anything else decimal; the DWORD form
+// also takes 0b or 0B for binary. A number beyond 64 bits saturates to all
+// bits set. DWORD keeps the low 32 bits. Nothing when no digits could be read
+// or anything follows them.
+std::optional<std::uint32_t> tol_value_parse_dword_text(std::string_view text);
+std::optional<std::uint64_t> tol_value_parse_qword_text(std::string_view text);

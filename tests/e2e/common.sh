@@ -255,3 +255,24 @@ same_region() {
 hive() {
   "$cli" "$@" >/dev/null || fail "tolvane-cli $*"
 }
+
+# The window of a dialog of the program whose title starts with TITLE, once
+# it is on the screen (its id on stdout).
+dialog_window() {
+  local id
+  for _ in $(seq 100); do
+    id=$(xdotool search --all --onlyvisible --pid "$app_pid" --name "^$1" 2>/dev/null | head -n 1)
+    [ -n "$id" ] && { echo "$id"; return 0; }
+    sleep 0.1
+  done
+  return 1
+}
+
+# Waits until no dialog whose title starts with TITLE is shown any more.
+dialog_gone() {
+  for _ in $(seq 100); do
+    xdotool search --all --onlyvisible --pid "$app_pid" --name "^$1" >/dev/null 2>&1 || return 0
+    sleep 0.1
+  done
+  return 1
+}

@@ -174,6 +174,28 @@ TEST_F(Copy, ACyclicSourceStopsAtLevel257AndTheRestIsStillCopied) {
   EXPECT_EQ(levels, 257);
 }
 
+// A subkey that cannot be copied costs its subtree, not the whole copy: the
+// count leaves it out and the error names the first such failure.
+TEST_F(Copy, ADamagedSubkeyFailsAloneAndIsReported) {
+  HiveBuilder sb;
+  const BuiltTree s = sb.tree(key("R", {key("Top", {key("Good", {key("Deep")}), key("Bad"), key("Gone")})}));
+  sb.patch_u16(s.key("Top\\Bad"), 0x48, 0);               // no name
+  sb.patch_bytes(s.key("Top\\Gone"), 0, bytes_of("vk"));  // not a key record
+  HiveBuilder db;
+  const BuiltTree d = db.tree(key("D"));
+  TolHivePtr src = open(sb);
+  TolHivePtr dst = open(db);
+
+  const CopyResult r = copy(*src, s.key("Top"), *dst, d.root);
+  EXPECT_EQ(r.count, 3u);
+  EXPECT_EQ(r.code, G_FILE_ERROR_FAILED);
+  EXPECT_EQ(r.message, "failed to create key \"\"");
+  EXPECT_THAT(subkey_names(*dst, *tol_hive_find_path(*dst, "Top")), ElementsAre("Good"));
+  EXPECT_TRUE(tol_hive_find_path(*dst, "Top\\Good\\Deep").has_value());
+  const TolCheckReport report = tol_hive_check(*dst);
+  EXPECT_TRUE(report.ok()) << problems(report);
+}
+
 TEST_F(Copy, ArgumentAndCreateFailures) {
   HiveBuilder b;
   const BuiltTree t = b.tree(key("R", {key("Vendor")}, {val("v", 3, pattern(8))}));

@@ -89,19 +89,18 @@ TEST_F(PaneTest, StartsEmptyWithItsToolbarAndTheNewTabButton) {
   struct Expected {
     const char* icon;
     const char* tooltip;
-    bool sensitive;
   };
   const Expected expected[] = {
-      {"edit-find-symbolic", "Search in this pane", true},
-      {"edit-find-replace-symbolic", "Find and replace in the selected subtree", true},
-      {"document-save-symbolic", "Export the selected key to a .reg file", true},
-      {"document-open-symbolic", "Import a .reg file into the selected key", false},
-      {"user-trash-symbolic", "Delete the selected key and its subtree", false},
-      {"edit-undo-symbolic", "Undo the last change in this tab", true},
-      {"document-edit-symbolic", "Rename the selected key (F2)", false},
-      {"folder-new-symbolic", "Create a subkey under the selected key", false},
-      {"list-add-symbolic", "Create a value in the selected key", false},
-      {"security-high-symbolic", "Security descriptor / ACL of the selected key", false},
+      {"edit-find-symbolic", "Search in this pane"},
+      {"edit-find-replace-symbolic", "Find and replace in the selected subtree"},
+      {"document-save-symbolic", "Export the selected key to a .reg file"},
+      {"document-open-symbolic", "Import a .reg file into the selected key"},
+      {"user-trash-symbolic", "Delete the selected key and its subtree"},
+      {"edit-undo-symbolic", "Undo the last change in this tab"},
+      {"document-edit-symbolic", "Rename the selected key (F2)"},
+      {"folder-new-symbolic", "Create a subkey under the selected key"},
+      {"list-add-symbolic", "Create a value in the selected key"},
+      {"security-high-symbolic", "Security descriptor / ACL of the selected key"},
   };
   std::vector<GtkWidget*> row = children(gtk_widget_get_parent(left_->path_label));
   ASSERT_EQ(row.size(), 11u);
@@ -111,7 +110,7 @@ TEST_F(PaneTest, StartsEmptyWithItsToolbarAndTheNewTabButton) {
     SCOPED_TRACE(expected[i].icon);
     EXPECT_STREQ(gtk_button_get_icon_name(GTK_BUTTON(button)), expected[i].icon);
     EXPECT_EQ(tooltip_of(button), expected[i].tooltip);
-    EXPECT_EQ(gtk_widget_get_sensitive(button), expected[i].sensitive);
+    EXPECT_TRUE(gtk_widget_get_sensitive(button));
     EXPECT_TRUE(has_class(button, "flat"));
   }
   EXPECT_EQ(row[1], left_->search_button);
@@ -123,19 +122,17 @@ TEST_F(PaneTest, StartsEmptyWithItsToolbarAndTheNewTabButton) {
   EXPECT_EQ(tooltip_of(bar[0]), "New tab — open a file");
 }
 
-TEST_F(PaneTest, ActionGroupHoldsTheTenActionsWithEditingDisabled) {
+TEST_F(PaneTest, ActionGroupHoldsTheTenActionsAllEnabled) {
   GActionGroup* group = G_ACTION_GROUP(left_->actions);
   gchar** names = g_action_group_list_actions(group);
   EXPECT_EQ(g_strv_length(names), 10u);
   g_strfreev(names);
-  const std::pair<const char*, bool> actions[] = {
-      {"new-key", false},     {"new-value", false},   {"rename-key", false},   {"delete-key", false},
-      {"export", true},       {"copy-name", true},    {"permissions", false},  {"value-modify", false},
-      {"value-rename", false}, {"value-delete", false}};
-  for (const auto& [name, enabled] : actions) {
+  for (const char* name : {"new-key", "new-value", "rename-key", "delete-key", "export",
+                           "copy-name", "permissions", "value-modify", "value-rename",
+                           "value-delete"}) {
     SCOPED_TRACE(name);
     ASSERT_TRUE(g_action_group_has_action(group, name));
-    EXPECT_EQ(g_action_group_get_action_enabled(group, name), enabled);
+    EXPECT_TRUE(g_action_group_get_action_enabled(group, name));
   }
   const GVariantType* parameter = g_action_group_get_action_parameter_type(group, "new-value");
   ASSERT_NE(parameter, nullptr);

@@ -250,13 +250,12 @@ TEST_F(SearchPopoverTest, ReplacePopoverWidgetsAndTheirState) {
     EXPECT_EQ(gtk_check_button_get_active(GTK_CHECK_BUTTON(check)), active) << label;
   }
 
-  // Replacing is an editing command: not available yet.
   GtkWidget* preview = button_labelled(popover, "Preview");
   GtkWidget* replace_all = button_labelled(popover, "Replace all");
   ASSERT_NE(preview, nullptr);
   ASSERT_NE(replace_all, nullptr);
-  EXPECT_FALSE(gtk_widget_get_sensitive(preview));
-  EXPECT_FALSE(gtk_widget_get_sensitive(replace_all));
+  EXPECT_TRUE(gtk_widget_get_sensitive(preview));
+  EXPECT_TRUE(gtk_widget_get_sensitive(replace_all));
 
   tol_pane_show_replace(left_);
   EXPECT_TRUE(gtk_widget_get_visible(popover));

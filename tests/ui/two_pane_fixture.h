@@ -19,6 +19,12 @@ namespace tol_test {
 using tol::test::key;
 using tol::test::val;
 
+// The pane's selected key path, "<none>" without a selection.
+inline std::string selected_path(TolPane* pane) {
+  std::string out;
+  return tol_pane_get_selected_key_path(pane, out) ? out : std::string("<none>");
+}
+
 // The drawn label below `root` whose text is `text`, or null.
 inline GtkWidget* find_label(GtkWidget* root, const std::string& text) {
   for (GtkWidget* label : find_all(root, GTK_TYPE_LABEL)) {

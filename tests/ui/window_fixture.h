@@ -44,11 +44,6 @@ inline void open_path(TolPane* pane, const std::string& path) {
   g_object_unref(file);
 }
 
-inline std::string selected_path(TolPane* pane) {
-  std::string out;
-  return tol_pane_get_selected_key_path(pane, out) ? out : std::string("<none>");
-}
-
 // The title on the pane's status page.
 inline std::string status_title(TolPane* pane) {
   const char* title = adw_status_page_get_title(ADW_STATUS_PAGE(pane->status_page));

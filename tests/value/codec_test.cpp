@@ -236,3 +236,68 @@ TEST(ValueNumber, Limits) {
   EXPECT_FALSE(tol_value_parse_number("7", 5).has_value());
   EXPECT_FALSE(tol_value_parse_number("1", 0).has_value());
 }
+
+// The editors' numbers: what a user types into the REG_DWORD and REG_QWORD
+// editors, and the bytes' worth of number each form stands for.
+TEST(EditorNumber, DwordForms) {
+  struct Case {
+    const char* text;
+    std::optional<std::uint32_t> value;
+  };
+  const Case cases[] = {
+      {"26", 0x1Au},
+      {"0x1a", 0x1Au},
+      {"0X1A", 0x1Au},
+      {"032", 0x1Au},
+      {"0b11010", 0x1Au},
+      {"0B11010", 0x1Au},
+      {"  26\t\n", 0x1Au},
+      {"+26", 0x1Au},
+      {"0", 0u},
+      {"-1", 0xFFFFFFFFu},
+      {"-0x10", 0xFFFFFFF0u},
+      // The low 32 bits of a bigger number; beyond 64 bits all bits are set.
+      {"0x1A2B3C4D5", 0xA2B3C4D5u},
+      {"4294967296", 0u},
+      {"99999999999999999999999", 0xFFFFFFFFu},
+      {"12abc", std::nullopt},
+      {"", std::nullopt},
+      {"   ", std::nullopt},
+      {"1 2", std::nullopt},
+      {"- 1", std::nullopt},
+      {"+", std::nullopt},
+      {"0x", std::nullopt},
+      {"0xg", std::nullopt},
+      {"0b", std::nullopt},
+      {"0b102", std::nullopt},
+      {"08", std::nullopt},
+      {"1e3", std::nullopt},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(tol_value_parse_dword_text(c.text), c.value) << '"' << c.text << '"';
+}
+
+TEST(EditorNumber, QwordForms) {
+  struct Case {
+    const char* text;
+    std::optional<std::uint64_t> value;
+  };
+  const Case cases[] = {
+      {"26", 26u},
+      {"0x1A2B3C4D5", 0x1A2B3C4D5u},
+      {"18446744073709551615", UINT64_MAX},
+      {"18446744073709551616", UINT64_MAX},
+      {"-18446744073709551616", UINT64_MAX},
+      {"0xffffffffffffffff", UINT64_MAX},
+      {"-1", UINT64_MAX},
+      {"-2", UINT64_MAX - 1},
+      {"01777777777777777777777", UINT64_MAX},
+      // Binary is a REG_DWORD form only.
+      {"0b101", std::nullopt},
+      {"12abc", std::nullopt},
+      {"", std::nullopt},
+      {" \t ", std::nullopt},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(tol_value_parse_qword_text(c.text), c.value) << '"' << c.text << '"';
+}

@@ -1,0 +1,42 @@
+// The editing commands of a pane, behind its actions, buttons, menus and
+// shortcuts. Each reports its outcome in a toast on the pane.
+#pragma once
+
+#include <cstdint>
+
+#include "ui/pane.h"
+
+// key_commands.cpp: the New key and Rename key dialogs and the Delete key? alert.
+void tol_pane_show_new_key(TolPane* self);
+void tol_pane_show_rename_key(TolPane* self);
+void tol_pane_confirm_delete_key(TolPane* self);
+
+// value_commands.cpp: the value list's commands. The two `bool` ones report
+// whether they were handled (a hive and a selected value row).
+bool tol_pane_confirm_delete_value(TolPane* self);
+bool tol_pane_show_rename_value(TolPane* self);
+// Stores edited data under `name` in the selected key (the value editors' OK).
+void tol_pane_apply_value_change(TolPane* self, const char* name, std::uint32_t type,
+                                 const std::uint8_t* data, std::uint32_t length);
+// The `new-value` action: a value of that type ("REG_DWORD", ...) with a
+// fresh name, then the rename dialog for it.
+void tol_pane_new_value_quick(TolPane* self, const char* type_name);
+
+// value_editors.cpp: the editor for the value in row `position`, and the New
+// value dialog.
+void tol_pane_modify_value(TolPane* self, guint position);
+void tol_pane_show_new_value(TolPane* self);
+
+// security_editor.cpp: the selected key's security descriptor as hex.
+void tol_pane_edit_security(TolPane* self);
+
+// replace_popover.cpp: the popover's "Preview" (dry run) and "Replace all".
+void tol_pane_run_replace(TolPane* self, bool dry_run);
+
+// pane_copy.cpp: copying keys between the panes.
+// Drop onto this pane's key tree of the key in the drag record; true when
+// the copy was saved.
+bool tol_pane_drop_key(TolPane* self);
+// F5 / Shift+F5 and the copy buttons: the key selected in `source` with its
+// subtree goes under the key selected in `destination`.
+void tol_pane_copy_between(TolPane* source, TolPane* destination, const char* direction);

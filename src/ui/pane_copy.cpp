@@ -1,0 +1,102 @@
+// Copying a key with its subtree from one pane's hive into the other's: F5,
+// Shift+F5, the copy buttons and drag and drop between the key trees.
+#include <glib/gi18n-lib.h>
+
+#include <string>
+
+#include "hive/copy.h"
+#include "ui/commands.h"
+#include "ui/commit.h"
+#include "ui/pane_private.h"
+
+namespace {
+
+// One copy's outcome as the commit sequence sees it. A copy may stop half
+// way with keys already written, so the commit puts the image back when it
+// fails. A copy that succeeded only in part (some subtree below the top key
+// could not be copied) still counts as done, but its message says so.
+struct CopyOperation {
+  TolHive* source = nullptr;
+  std::uint32_t key = TOL_NO_CELL;
+  std::uint32_t parent = TOL_NO_CELL;
+  std::uint32_t count = 0;
+  std::string error;  // the engine's first error; empty without one
+
+  bool run(TolHive& destination) {
+    GError* failure = nullptr;
+    count = tol_hive_copy_subtree(*source, key, destination, parent, &failure);
+    if (failure != nullptr && failure->message != nullptr)
+      error = failure->message;
+    g_clear_error(&failure);
+    return count != 0;
+  }
+};
+
+}  // namespace
+
+bool tol_pane_drop_key(TolPane* self) {
+  g_return_val_if_fail(TOL_IS_PANE(self), false);
+  // The source is the drag record's key, not the dropped text; the
+  // destination the key selected here, not the row under the pointer.
+  if (tol_drag_record.hive == nullptr || tol_drag_record.key == TOL_NO_CELL || !self->d->hive)
+    return false;
+  const std::uint32_t parent = tol_pane_get_selected_key(self);
+  if (parent == TOL_NO_CELL)
+    return false;
+
+  CopyOperation copy{tol_drag_record.hive, tol_drag_record.key, parent, 0, {}};
+  TolCommit commit;
+  commit.operation = [&](TolHive& hive) {
+    if (copy.run(hive)) {
+      commit.success = copy.error.empty()
+                           ? tol_format(_("Dragged and copied %u keys"), copy.count)
+                           : tol_format(_("Dragged and copied %u keys, but some keys failed: %s"),
+                                        copy.count, copy.error.c_str());
+      return true;
+    }
+    commit.failure = copy.error.empty() ? _("Failed to copy the key") : copy.error;
+    return false;
+  };
+  commit.save_error_fallback = _("Failed to copy the key");
+  commit.update = TolViewUpdate::kReloadKeepSelection;
+  commit.restore_on_failure = true;
+  return tol_pane_commit(self, commit) == TolCommitResult::kDone;
+}
+
+void tol_pane_copy_between(TolPane* source, TolPane* destination, const char* direction) {
+  g_return_if_fail(TOL_IS_PANE(source) && TOL_IS_PANE(destination));
+  const std::uint32_t key = source->d->hive ? tol_pane_get_selected_key(source) : TOL_NO_CELL;
+  if (key == TOL_NO_CELL) {
+    tol_pane_toast(destination, _("Nothing is selected"));
+    return;
+  }
+  const std::uint32_t parent =
+      destination->d->hive ? tol_pane_get_selected_key(destination) : TOL_NO_CELL;
+  if (parent == TOL_NO_CELL) {
+    tol_pane_toast(destination, _("The destination pane is empty — open a hive file in it"));
+    return;
+  }
+
+  const std::string name = tol_hive_key_name(*source->d->hive, key);
+  CopyOperation copy{source->d->hive.get(), key, parent, 0, {}};
+  TolCommit commit;
+  commit.operation = [&](TolHive& hive) {
+    if (copy.run(hive)) {
+      const char* unit = copy.count == 1 ? _("key") : _("keys");
+      commit.success =
+          copy.error.empty()
+              ? tol_format(_("Copied \"%s\" %s (%u %s)"), name.c_str(), direction, copy.count, unit)
+              : tol_format(_("Copied \"%s\" %s (%u %s), but some keys failed: %s"), name.c_str(),
+                           direction, copy.count, unit, copy.error.c_str());
+      return true;
+    }
+    commit.failure = tol_format(_("Copying \"%s\" failed: %s"), name.c_str(),
+                                copy.error.empty() ? _("unknown error") : copy.error.c_str());
+    return false;
+  };
+  commit.save_failure_format = _("Saving the hive file failed: %s");
+  commit.save_error_fallback = _("unknown error");
+  commit.update = TolViewUpdate::kReloadKeepSelection;
+  commit.restore_on_failure = true;
+  tol_pane_commit(destination, commit);
+}

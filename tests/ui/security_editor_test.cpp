@@ -1,0 +1,195 @@
+// The security descriptor editor on a real pane: the descriptor shown as hex,
+// the checks on OK with the dialog left open, the key's own sk record on disk
+// afterwards, and the undo step every checked descriptor leaves.
+#include "value_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "hive/security.h"
+#include "ui/commands.h"
+#include "value/codec.h"
+
+namespace tol_test {
+namespace {
+
+using tol::test::Bytes;
+
+constexpr char kTitle[] = "Security descriptor (self-relative, hex)";
+constexpr char kInvalid[] = "Invalid SECURITY_DESCRIPTOR_RELATIVE";
+
+// A header-only descriptor of 20 bytes: revision 1, the control flags, no parts.
+std::string header_only(const char* control = "04,80") {
+  return std::string("01,00,") + control + ",00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00";
+}
+
+Bytes file_bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class SecurityEditorTest : public ValueTest {
+ protected:
+  // Root with A (and A\A1) and B, all sharing one sk record.
+  void open_tree(std::uint32_t shared_count_override = 0xFFFFFFFFu) {
+    tol::test::HiveBuilder builder;
+    tree_ = builder.tree(key("ROOT", {key("A", {key("A1")}), key("B")}));
+    if (shared_count_override != 0xFFFFFFFFu)
+      builder.patch_u32(tree_.sk, 0x0C, shared_count_override);
+    builder.patch_u32(tree_.key("B"), 0x2C, tol::test::kNoCell);
+    file_ = path("sec.hiv");
+    builder.write_file(file_);
+    GFile* file = g_file_new_for_path(file_.c_str());
+    tol_pane_open_file(left_, file);
+    g_object_unref(file);
+    ASSERT_NE(tol_pane_get_hive(left_), nullptr);
+    drain_main_loop();
+  }
+
+  GtkWidget* open_editor(const char* key_path) {
+    select(left_, key_path);
+    tol_pane_edit_security(left_);
+    return dialog_titled(kTitle);
+  }
+
+  // The key's sk offset and the u32 at `field` of a cell, in the file on disk.
+  struct Disk {
+    TolHivePtr hive;
+    std::uint32_t sk(const char* key_path) const {
+      return tol_hive_key(*hive, *tol_hive_find_path(*hive, key_path))->u32(0x2C);
+    }
+    std::uint32_t field(std::uint32_t cell, std::uint32_t off) const {
+      return tol_hive_cell(*hive, cell)->u32(off);
+    }
+  };
+  Disk disk() const { return Disk{tol_hive_open(file_, nullptr)}; }
+
+  tol::test::BuiltTree tree_;
+  std::string file_;
+};
+
+TEST_F(SecurityEditorTest, ShowsTheDescriptorAsHexOrSaysThereIsNone) {
+  tol_pane_edit_security(left_);
+  EXPECT_TRUE(toast_shown(overlay_, "The key has no valid security descriptor"));
+  EXPECT_FALSE(dialog_open(kTitle));
+
+  open_tree();
+  GtkWidget* dialog = open_editor("A");
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_EQ(text_of(dialog), tol_value_hex_format(tol::test::default_security_descriptor()));
+  EXPECT_NE(buffer_of(dialog), nullptr);
+  // Byte pairs have no spaces: the text wraps anywhere rather than running off.
+  EXPECT_EQ(gtk_text_view_get_wrap_mode(GTK_TEXT_VIEW(find_first(dialog, GTK_TYPE_TEXT_VIEW))),
+            GTK_WRAP_CHAR);
+  EXPECT_NE(g_object_get_data(G_OBJECT(dialog), "tol-security-ctx"), nullptr);
+  gtk_window_destroy(GTK_WINDOW(dialog));
+  drain_main_loop();
+
+  // B names no sk record.
+  select(left_, "B");
+  tol_pane_edit_security(left_);
+  EXPECT_TRUE(toast_shown(overlay_, "The key has no valid security descriptor"));
+  EXPECT_FALSE(dialog_open(kTitle));
+  EXPECT_EQ(snapshots(left_), 0u);
+}
+
+TEST_F(SecurityEditorTest, StoresACopyForTheKeyAloneAndMovesOneReference) {
+  open_tree();
+  GtkWidget* dialog = open_editor("A");
+  ASSERT_NE(dialog, nullptr);
+  set_text(dialog, header_only());
+  click_ok(dialog);
+  EXPECT_TRUE(toast_shown(overlay_, "Key security saved (copy-on-write)"));
+  EXPECT_FALSE(dialog_open(kTitle));
+  EXPECT_EQ(snapshots(left_), 1u);
+
+  Disk d = disk();
+  ASSERT_NE(d.hive, nullptr);
+  const std::uint32_t own = d.sk("A");
+  ASSERT_NE(own, tree_.sk);
+  // 20 bytes of sk header and 20 of descriptor in a cell of 48.
+  EXPECT_EQ(tol_hive_cell(*d.hive, own)->size(), 44u);
+  EXPECT_EQ(d.field(own, 0x0C), 1u);
+  EXPECT_EQ(d.field(own, 0x10), 20u);
+  EXPECT_EQ(tol_hive_key_security(*d.hive, *tol_hive_find_path(*d.hive, "A")),
+            tol_value_hex_parse(header_only().c_str(), nullptr));
+  // ROOT and A1 keep the shared record, one reference lighter.
+  EXPECT_EQ(d.sk(""), tree_.sk);
+  EXPECT_EQ(d.sk("A\\A1"), tree_.sk);
+  EXPECT_EQ(d.field(tree_.sk, 0x0C), 3u);
+
+  // The peer still reads the hive.
+  if (tol::test::installed("hivexregedit")) {
+    EXPECT_FALSE(hivex_export(file_).empty());
+  }
+}
+
+TEST_F(SecurityEditorTest, AnOldRecordWithoutReferencesStaysAtZero) {
+  open_tree(0);
+  GtkWidget* dialog = open_editor("A");
+  ASSERT_NE(dialog, nullptr);
+  set_text(dialog, header_only());
+  click_ok(dialog);
+  Disk d = disk();
+  EXPECT_NE(d.sk("A"), tree_.sk);
+  EXPECT_EQ(d.field(tree_.sk, 0x0C), 0u);
+}
+
+TEST_F(SecurityEditorTest, RejectedDescriptorsKeepTheDialogAndLeaveOneEmptyUndoStep) {
+  open_tree();
+  GtkWidget* dialog = open_editor("A");
+  ASSERT_NE(dialog, nullptr);
+  const Bytes before = file_bytes(file_);
+
+  // Not hex at all: stopped before anything is recorded.
+  set_text(dialog, "01,zz");
+  click_ok(dialog);
+  EXPECT_TRUE(toast_shown(overlay_, "Invalid hex byte: 'zz'"));
+  EXPECT_EQ(snapshots(left_), 0u);
+
+  const std::string rejected[] = {
+      header_only("04,00"),                                   // self-relative bit clear
+      "02" + header_only().substr(2),                         // revision 2
+      "01,00,04,80,14" + header_only().substr(14),            // owner at the end
+      "01,00,04,80",                                          // 4 bytes
+      // DACL at 20 whose size field says 4.
+      "01,00,04,80,00,00,00,00,00,00,00,00,00,00,00,00,14,00,00,00,02,00,04,00,00,00,00,00",
+  };
+  std::size_t steps = 0;
+  for (const std::string& text : rejected) {
+    SCOPED_TRACE(text);
+    set_text(dialog, text);
+    click_ok(dialog);
+    EXPECT_TRUE(toast_shown(overlay_, kInvalid));
+    EXPECT_TRUE(dialog_open(kTitle));
+    EXPECT_EQ(text_of(dialog), text);
+    EXPECT_EQ(snapshots(left_), ++steps) << "the snapshot comes before the check";
+  }
+  EXPECT_EQ(file_bytes(file_), before);
+
+  // Undoing such a step changes nothing but the file's sequence numbers.
+  ASSERT_TRUE(tol_pane_undo(left_, false));
+  const Bytes after = file_bytes(file_);
+  ASSERT_EQ(after.size(), before.size());
+  EXPECT_TRUE(std::equal(before.begin() + 4096, before.end(), after.begin() + 4096));
+  EXPECT_EQ(snapshots(left_), steps - 1);
+}
+
+TEST_F(SecurityEditorTest, AFailedSaveKeepsTheDialogOpen) {
+  open_tree();
+  GtkWidget* dialog = open_editor("A");
+  ASSERT_NE(dialog, nullptr);
+  tol_pane_get_hive(left_)->path = dir_ + "/gone/sec.hiv";
+  set_text(dialog, header_only());
+  click_ok(dialog);
+  drain_main_loop();
+  EXPECT_TRUE(dialog_open(kTitle));
+  EXPECT_EQ(find_label(GTK_WIDGET(overlay_), "Key security saved (copy-on-write)"), nullptr);
+  EXPECT_TRUE(tol_pane_get_hive(left_)->dirty);
+  EXPECT_EQ(disk().sk("A"), tree_.sk);
+}
+
+}  // namespace
+}  // namespace tol_test
