@@ -27,6 +27,8 @@
 #include <vector>
 
 #include "app/application.h"
+#include "hive/edit.h"
+#include "ui/commit.h"
 #include "ui/compat.h"
 #include "ui/key_item.h"
 #include "ui/key_tree.h"
@@ -268,6 +270,40 @@ class Bench {
     tol_pane_close_tab(right_, 0);
   }
 
+  // 4. Editing through the window's commit sequence on a copy of the hive:
+  //    a new key under the root (snapshot, create, save, reload, select) and
+  //    its undo (restore, save, reload), each until the tree is drawn again.
+  void edit_scenarios() {
+    const std::string copy = std::string(hive_) + ".edit";
+    std::filesystem::copy_file(hive_, copy, std::filesystem::copy_options::overwrite_existing);
+    GFile* file = g_file_new_for_path(copy.c_str());
+    tol_pane_open_file(left_, file);
+    g_object_unref(file);
+    if (tol_pane_get_hive(left_) == nullptr) die("the pane did not open the copy");
+    std::vector<Timing> create, undo;
+    for (int i = 0; i < runs_; ++i) {
+      tol_pane_select_path(left_, "");
+      const std::string name = "BenchKey" + std::to_string(i);
+      create.push_back(measure(
+          [&] {
+            TolCommit commit;
+            commit.operation = [&](TolHive& hive) {
+              return tol_hive_create_key(hive, hive.root_cell, name).has_value();
+            };
+            commit.update = TolViewUpdate::kReloadAndSelect;
+            commit.select_path = name;
+            if (tol_pane_commit(left_, commit) != TolCommitResult::kDone) die("the commit failed");
+          },
+          [&] { return key_row_on_screen(left_, 1); }));
+      undo.push_back(measure([&] { if (!tol_pane_undo(left_, false)) die("nothing undone"); },
+                             [&] { return key_row_on_screen(left_, 1); }));
+    }
+    report("commit-new-key", create);
+    report("undo-new-key", undo);
+    tol_pane_close_tab(left_, tol_pane_get_active_tab(left_));
+    std::filesystem::remove(copy);
+  }
+
  private:
   void open(TolPane* pane) {
     GFile* file = g_file_new_for_path(hive_);
@@ -506,6 +542,7 @@ int run_scenarios(const char* hive, int runs, const std::string& group) {
   bench.start();
   if (group.empty() || group == "open") bench.open_scenarios();
   if (group.empty() || group == "browse") bench.browse_scenarios();
+  if (group.empty() || group == "edit") bench.edit_scenarios();
   bench.stop();
 
   std::error_code ec;
@@ -525,6 +562,6 @@ int main(int argc, char** argv) {
   }
   if (what == "scenarios" && argc >= 3 && argc <= 5)
     return run_scenarios(argv[2], argc >= 4 ? std::max(1, std::atoi(argv[3])) : 5, argc == 5 ? argv[4] : "");
-  std::fprintf(stderr, "usage: ui-bench scenarios HIVE [RUNS [open|browse]] | read FILE | drop FILE\n");
+  std::fprintf(stderr, "usage: ui-bench scenarios HIVE [RUNS [open|browse|edit]] | read FILE | drop FILE\n");
   return 2;
 }

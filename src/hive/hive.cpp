@@ -126,6 +126,10 @@ void tol_hive_make_writable(TolHive& hive) {
   const auto base = hive.base().span();
   const auto bins = hive.bins().span();
   hive.base_copy.assign(base.begin(), base.end());
+  // Room for a few new bins: without it the first bin an edit appends moves
+  // the whole image to a new buffer. Pages reserved but never written cost
+  // nothing.
+  hive.heap_bins.reserve(bins.size() + std::max<std::size_t>(bins.size() / 16, std::size_t{1} << 20));
   hive.heap_bins.assign(bins.begin(), bins.end());
   hive.writable = true;
 }

@@ -5,6 +5,8 @@
 
 #include "../hive/peer_tools.h"
 #include "edit_commands_util.h"
+#include "hive/edit.h"
+#include "ui/commit.h"
 #include "ui/key_item.h"
 #include "ui/key_tree.h"
 #include "ui/window.h"
@@ -185,6 +187,26 @@ TEST_F(CopyTest, ACopyMergesIntoAKeyOfTheSameName) {
     values.emplace_back(v.name, v.type, v.data);
   }
   EXPECT_EQ(values, (decltype(values){{"Path", 4, le32(5)}, {"keep", 4, le32(9)}, {"new", 3, Bytes{1, 2, 3}}}));
+}
+
+// Both panes on one file: the pane that did not save must not keep the image
+// it read before, or its next save would write that image over the copy.
+TEST_F(CopyTest, ThePaneShowingTheSameFileReadsItAgain) {
+  const std::string file = open(left_, vendor_tree(), "SOFTWARE");
+  open_file(right_, file);
+  select(left_, "Software\\Vendor");
+  select(right_, "");
+  click_copy_right();
+  EXPECT_TRUE(toast_taken(overlay_, "Copied \"Vendor\" → right pane (6 keys)"));
+  EXPECT_EQ(selected_path(left_), "Software\\Vendor");
+  EXPECT_TRUE(tol_hive_find_path(*tol_pane_get_hive(left_), "Vendor\\b\\b2").has_value());
+
+  // An edit in the left pane now keeps the copy on disk.
+  TolCommit commit;
+  commit.operation = [](TolHive& hive) { return tol_hive_create_key(hive, hive.root_cell, "Later").has_value(); };
+  ASSERT_EQ(tol_pane_commit(left_, commit), TolCommitResult::kDone);
+  EXPECT_TRUE(key_on_disk(file, "Later"));
+  EXPECT_TRUE(key_on_disk(file, "Vendor\\b\\b2"));
 }
 
 // A copy that fails leaves nothing behind: not in the image, not in the
