@@ -85,7 +85,8 @@ TolCommitResult tol_pane_commit(TolPane* self, TolCommit& commit) {
   // Taken before the operation, which may remove the selected key: the reload
   // then selects what is left of its path.
   std::optional<std::string> selected;
-  if (std::string path; tol_pane_get_selected_key_path(self, path))
+  if (std::string path; commit.update == TolViewUpdate::kReloadKeepSelection &&
+                        tol_pane_get_selected_key_path(self, path))
     selected = std::move(path);
 
   tol_undo_push(self);

@@ -29,14 +29,10 @@ void tol_security_apply(SecurityEditor* editor) {
     gtk_window_destroy(GTK_WINDOW(editor->window));
     return;
   }
-  const std::string text = tol_dialog_get_text(nullptr, editor->buffer);
-  GError* error = nullptr;
-  const std::optional<TolBytes> descriptor = tol_value_hex_parse(text.c_str(), &error);
-  if (!descriptor) {
-    tol_pane_toast(pane, error != nullptr ? error->message : "?");
-    g_clear_error(&error);
+  const std::optional<TolBytes> descriptor =
+      tol_pane_parse_hex(pane, tol_dialog_get_text(nullptr, editor->buffer));
+  if (!descriptor)
     return;
-  }
   const std::uint32_t key = pane->d->hive ? tol_pane_get_selected_key(pane) : TOL_NO_CELL;
   if (key == TOL_NO_CELL) {
     tol_pane_toast(pane, _("No key selected"));

@@ -6,10 +6,13 @@
 #include <gtk/gtk.h>
 
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "ui/dialog.h"
 #include "ui/pane.h"
+#include "value/codec.h"
 
 // Lets the hex text of a multi-line dialog wrap at any character: a long
 // run of byte pairs has no spaces to break at and would run off the side.
@@ -21,6 +24,16 @@ inline void tol_dialog_wrap_hex(GtkWidget* widget) {
   for (GtkWidget* child = gtk_widget_get_first_child(widget); child != nullptr;
        child = gtk_widget_get_next_sibling(child))
     tol_dialog_wrap_hex(child);
+}
+
+// Hex text as bytes, or nothing after a toast with the parser's message.
+inline std::optional<TolBytes> tol_pane_parse_hex(TolPane* pane, const std::string& text) {
+  GError* error = nullptr;
+  std::optional<TolBytes> bytes = tol_value_hex_parse(text.c_str(), &error);
+  if (!bytes)
+    tol_pane_toast(pane, error != nullptr ? error->message : "?");
+  g_clear_error(&error);
+  return bytes;
 }
 
 // The New value dialog's context, kept on its window under "tol-ctx".

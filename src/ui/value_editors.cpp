@@ -103,12 +103,7 @@ std::optional<TolBytes> parse_text(TolPane* pane, EditorKind kind, const std::st
     case EditorKind::kHex:
       break;
   }
-  GError* error = nullptr;
-  std::optional<TolBytes> bytes = tol_value_hex_parse(text.c_str(), &error);
-  if (!bytes)
-    tol_pane_toast(pane, error != nullptr ? error->message : "?");
-  g_clear_error(&error);
-  return bytes;
+  return tol_pane_parse_hex(pane, text);
 }
 
 void apply_edit(GtkWidget*, gpointer window_ptr) {
