@@ -63,7 +63,10 @@ cleanup() {
 trap cleanup EXIT
 
 export XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data XDG_CACHE_HOME=$work/cache
-export GSETTINGS_BACKEND=memory GTK_A11Y=none NO_AT_BRIDGE=1
+set -a
+# shellcheck source=../gtk-test.env
+. "$(dirname "${BASH_SOURCE[0]}")/../gtk-test.env"
+set +a
 export LC_ALL=C.UTF-8 LANGUAGE=en
 session=$XDG_CONFIG_HOME/tolvane/session.ini
 
