@@ -287,7 +287,7 @@ class Bench {
       create.push_back(measure(
           [&] {
             TolCommit commit;
-            commit.operation = [&](TolHive& hive) {
+            commit.operation = [&](TolHive& hive, GError**) {
               return tol_hive_create_key(hive, hive.root_cell, name).has_value();
             };
             commit.update = TolViewUpdate::kReloadAndSelect;

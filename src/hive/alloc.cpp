@@ -40,6 +40,15 @@ void take(tol::MutByteView bins, std::uint32_t c, std::uint32_t m, std::uint32_t
   if (clear) bins.fill(std::size_t{c} + 4, used - 4, 0);
 }
 
+// A free cell that still holds a record some live key names (damage the
+// census found) is not handed out: writing into it would destroy that record.
+bool holds_unsafe(const TolHive& hive, std::uint32_t cell, std::uint32_t size) {
+  if (!hive.census) return false;
+  for (const auto& [off, reason] : hive.census->unsafe)
+    if (off >= cell && off - cell < size) return true;
+  return false;
+}
+
 std::optional<std::uint32_t> search_hint_bin(TolHive& hive, std::uint32_t need) {
   tol::MutByteView bins = tol_hive_bins_mut(hive);
   const std::uint64_t h = hive.alloc_hint;
@@ -51,7 +60,7 @@ std::optional<std::uint32_t> search_hint_bin(TolHive& hive, std::uint32_t need) 
     const auto v = static_cast<std::int32_t>(bins.u32(c));
     const std::uint32_t m = magnitude(v);
     if (m < kMinCell || c + m > end) break;
-    if (v > 0 && m >= need) {
+    if (v > 0 && m >= need && !holds_unsafe(hive, static_cast<std::uint32_t>(c), m)) {
       take(bins, static_cast<std::uint32_t>(c), m, need, true);
       // Reading ignores the sign of the size field, so a free cell may have
       // had its old name cached; the cell now gets a new record.
@@ -156,7 +165,7 @@ std::optional<TolDataFields> tol_hive_store_data(TolHive& hive,
   const auto n = static_cast<std::uint32_t>(data.size());
   fields.length = n;
 
-  if (n <= TOL_BIG_DATA_SEGMENT) {
+  if (n <= TOL_BIG_DATA_SEGMENT || tol_hive_minor_version(hive) < TOL_FIRST_BIG_DATA_MINOR) {
     const std::uint32_t cell = tol_hive_alloc_cell(hive, n);
     tol_hive_cell_mut(hive, cell)->put_bytes(0, data);
     fields.offset = cell;
@@ -208,14 +217,14 @@ void tol_hive_free_plain_cell(TolHive& hive, std::uint32_t off) {
 // too small, or that names no db record where big data are due, names
 // nothing of this value (a damaged hive may have it name a live record).
 void tol_hive_free_data(TolHive& hive, std::uint32_t length_field, std::uint32_t offset_field) {
-  const auto length = static_cast<std::int32_t>(length_field);
-  if (offset_field == TOL_NO_CELL || length <= 0) return;
-  if (static_cast<std::uint32_t>(length) <= TOL_BIG_DATA_SEGMENT) {
+  if (offset_field == TOL_NO_CELL || static_cast<std::int32_t>(length_field) <= 0) return;
+  const TolDataPlace place = tol_hive_data_place(hive, length_field, offset_field);
+  if (place.layout == TolDataLayout::cell) {
     const auto cell = tol_hive_cell(hive, offset_field);
-    if (cell && cell->size() >= static_cast<std::uint32_t>(length))
-      tol_hive_free_plain_cell(hive, offset_field);
+    if (cell && cell->size() >= place.length) tol_hive_free_plain_cell(hive, offset_field);
     return;
   }
+  if (place.layout != TolDataLayout::big_data) return;
   const auto db = tol_hive_cell(hive, offset_field);
   if (!db || db->size() <= 7 || !db->starts_with("db")) return;
   const std::uint32_t count = db->u16(2);

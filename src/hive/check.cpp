@@ -2,12 +2,15 @@
 // when it loads a hive, and the things the engine's own writers must get right.
 #include "hive/check.h"
 
+#include <glib/gi18n-lib.h>
+
 #include <algorithm>
 #include <cinttypes>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 
+#include "hive/errors.h"
 #include "hive/names.h"
 #include "hive/security.h"
 #include "hive/winorder.h"
@@ -50,11 +53,7 @@ const char* kind_name(Kind kind) {
   return "record";
 }
 
-std::string hex(std::uint64_t v) {
-  char buf[24];
-  g_snprintf(buf, sizeof buf, "0x%" PRIX64, v);
-  return buf;
-}
+std::string hex(std::uint64_t v) { return tol_hex(v); }
 
 std::string quoted(std::string_view s) {
   std::string out;
@@ -192,14 +191,26 @@ class Checker {
     if (owner->kind != Kind::none) {
       problem(where + ": " + kind_name(kind) + " at " + hex(off) + " is already used as the " +
               kind_name(owner->kind) + " of " + path_of(owner->key));
+      unsafe(off, "the " + std::string(kind_name(owner->kind)) + " at " + hex(off) + " of " +
+                      path_of(owner->key) + " is also used by " + where);
       return false;
     }
     *owner = Claim{kind, key};
-    if (!starts_cell)
+    if (!starts_cell) {
       problem(where + ": " + kind_name(kind) + " at " + hex(off) + " does not start a cell");
-    else if (!allocated)
+      unsafe(off, where + ": the " + std::string(kind_name(kind)) + " at " + hex(off) +
+                      " lies inside another cell");
+    } else if (!allocated) {
       problem(where + ": " + kind_name(kind) + " at " + hex(off) + " lies in a free cell");
+      unsafe(off, where + ": the " + std::string(kind_name(kind)) + " at " + hex(off) +
+                      " lies in a free cell");
+    }
     return true;
+  }
+
+  // The first reason found for a cell is kept.
+  void unsafe(std::uint32_t off, std::string reason) {
+    report_.unsafe_cells.emplace(off, std::move(reason));
   }
 
   // --- Keys. ----------------------------------------------------------------
@@ -415,14 +426,20 @@ class Checker {
   // Checks where a value's data live; returns the data length the record claims.
   std::uint32_t check_data(std::uint32_t nk, const std::string& label, std::uint32_t length_field,
                            std::uint32_t offset) {
-    const std::uint32_t length = length_field & ~TOL_DATA_INLINE_BIT;
-    if ((length_field & TOL_DATA_INLINE_BIT) != 0) {
+    const TolDataPlace place = tol_hive_data_place(hive_, length_field, offset);
+    const std::uint32_t length = place.length;
+    if (place.layout == TolDataLayout::inline_data) {
       if (length > 4) problem(label + ": inline data length " + std::to_string(length) + " exceeds 4");
       return length;
     }
-    if (length == 0) return 0;
+    if (place.layout == TolDataLayout::empty) return 0;
+    if (!place.windows_reads)
+      problem(label + ": Windows will not read this value: its " + std::to_string(length) +
+              " bytes are stored " +
+              (place.layout == TolDataLayout::cell ? "in one cell" : "behind a big data record") +
+              " in a version 1." + std::to_string(tol_hive_minor_version(hive_)) + " hive");
 
-    if (length <= TOL_BIG_DATA_SEGMENT) {
+    if (place.layout == TolDataLayout::cell) {
       const auto cell = tol_hive_cell(hive_, offset);
       if (!cell || cell->size() < length)
         problem(label + ": the data cell at " + hex(offset) + " is unreadable or shorter than " +
@@ -475,6 +492,12 @@ class Checker {
 
   // --- Security records. ----------------------------------------------------
 
+  // A new security record is linked in beside the root key's: with the list
+  // broken, those links would join the damage.
+  void ring_broken(std::uint32_t start) {
+    unsafe(start, "the hive's list of security records is broken");
+  }
+
   void check_security() {
     const auto root = tol_hive_key(hive_, hive_.root_cell);
     if (!root) return;
@@ -494,6 +517,7 @@ class Checker {
         if (!rec) {
           problem("security list: the forward link of " + hex(cur) + " names " + hex(next) +
                   ", which is not a security record");
+          ring_broken(start);
           break;
         }
         if (rec->u32(TOL_SK_BLINK) != cur)
@@ -502,6 +526,7 @@ class Checker {
         if (next == start) break;
         if (!ring.insert(next).second) {
           problem("security list: it loops at " + hex(next) + " without returning to " + hex(start));
+          ring_broken(start);
           break;
         }
         cur = next;
@@ -531,6 +556,9 @@ class Checker {
       const std::uint32_t refs = rec->u32(TOL_SK_REFCOUNT);
       // Keys below the depth limit were not counted; more references than
       // counted keys proves nothing then.
+      if (refs < use.keys)
+        unsafe(off, "the security record at " + hex(off) + " counts " + std::to_string(refs) +
+                        " keys, but " + std::to_string(use.keys) + " use it");
       if (refs < use.keys || (refs > use.keys && !walk_cut_))
         problem("security record at " + hex(off) + ": reference count " + std::to_string(refs) +
                 " but " + std::to_string(use.keys) + (use.keys == 1 ? " key uses" : " keys use") +
@@ -563,3 +591,25 @@ class Checker {
 }  // namespace
 
 TolCheckReport tol_hive_check(const TolHive& hive) { return Checker(hive).run(); }
+
+const TolCensus& tol_hive_census(TolHive& hive) {
+  if (!hive.census) {
+    TolCheckReport report = tol_hive_check(hive);
+    hive.census.emplace();
+    hive.census->unsafe = std::move(report.unsafe_cells);
+    hive.census->problems = report.problems.size();
+  }
+  return *hive.census;
+}
+
+bool tol_hive_cells_safe(TolHive& hive, std::span<const std::uint32_t> cells, GError** error) {
+  const TolCensus& census = tol_hive_census(hive);
+  if (census.unsafe.empty()) return true;
+  for (const std::uint32_t cell : cells) {
+    const auto it = census.unsafe.find(cell);
+    if (it != census.unsafe.end())
+      return tol_fail(error, TOL_HIVE_ERROR_DAMAGED,
+                      std::string(_("the hive is damaged here: ")) + it->second);
+  }
+  return true;
+}

@@ -35,12 +35,15 @@ class CopyWalk {
     // destination could find again, or a list entry that names no key record
     // at all: that subtree is lost, and a made-up empty key "?" would hide it.
     const bool readable = !name.empty() && tol_hive_key(src, key).has_value();
-    const auto copy = readable ? tol_hive_create_key(dst, parent, name) : std::nullopt;
+    g_autoptr(GError) reason = nullptr;
+    const auto copy = readable ? tol_hive_create_key(dst, parent, name, &reason) : std::nullopt;
     if (!copy) {
-      gchar* message =
-          g_strdup_printf(g_dgettext(GETTEXT_PACKAGE, "failed to create key \"%s\""), name.c_str());
+      g_autofree gchar* message =
+          reason ? g_strdup_printf(g_dgettext(GETTEXT_PACKAGE, "cannot create key \"%s\": %s"),
+                                   name.c_str(), reason->message)
+                 : g_strdup_printf(g_dgettext(GETTEXT_PACKAGE, "failed to create key \"%s\""),
+                                   name.c_str());
       fail(error, G_FILE_ERROR_FAILED, message);
-      g_free(message);
       return 0;
     }
 
@@ -50,7 +53,13 @@ class CopyWalk {
     for (std::uint32_t i = 0; i < values; ++i) {
       TolHiveValue value;
       if (!tol_hive_read_value(src, key, i, value)) continue;
-      tol_hive_set_value(dst, *copy, value.name, value.type, value.data);
+      g_autoptr(GError) refused = nullptr;
+      if (!tol_hive_set_value(dst, *copy, value.name, value.type, value.data, &refused)) {
+        g_autofree gchar* message = g_strdup_printf(
+            g_dgettext(GETTEXT_PACKAGE, "cannot copy value \"%s\" of key \"%s\": %s"),
+            value.name.c_str(), name.c_str(), refused->message);
+        fail(error, G_FILE_ERROR_FAILED, message);
+      }
     }
 
     std::uint32_t count = 1;

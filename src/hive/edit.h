@@ -1,19 +1,27 @@
 // The write side of the engine: cell allocation, data storage, key and value
 // operations. Every operation works on the heap image of a TolHive (making it
-// writable first where it writes), never saves and never reports messages:
-// failure is the result alone.
+// writable first where it writes) and never saves. A refused operation sets
+// a TOL_HIVE_ERROR that says why and leaves the image as it was.
+//
+// An operation refuses to free or overwrite a cell that the hive's census
+// (taken by the check at the first edit) found damaged: two owners, a record
+// in a free cell. Otherwise the edit would carry that damage to sound keys.
 //
 // Pointers and views into the image are invalid after any allocation (the
 // bins buffer may move): keep cell offsets and look records up again.
 #pragma once
 
+#include <glib.h>
+
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
 
 #include "hive/bytes.h"
+#include "hive/errors.h"
 #include "hive/hive.h"
 
 // --- Writable record access (the mutable half of the bounds checks). ---------
@@ -66,9 +74,31 @@ struct TolDataFields {
   std::uint32_t offset = 0;            // vk data offset field
 };
 // Nothing when the data are too long for a db record (more than 65535 segments).
+// Data longer than one segment follow the hive's version (see
+// tol_hive_data_place).
 std::optional<TolDataFields> tol_hive_store_data(TolHive& hive, std::span<const std::uint8_t> data);
 void tol_hive_free_data(TolHive& hive, std::uint32_t length_field, std::uint32_t offset_field);
 void tol_hive_free_value(TolHive& hive, std::uint32_t vk);
+
+// --- What an edit frees or overwrites. -----------------------------------------
+
+struct TolFootprint {
+  bool subkeys = false;     // the subkey list, with the leaves of an "ri"
+  bool values = false;      // the value list, its records and their data
+  bool security = false;
+  bool class_name = false;
+};
+void tol_footprint_key(const TolHive& hive, std::uint32_t nk, TolFootprint parts,
+                       std::vector<std::uint32_t>& out);
+void tol_footprint_value(const TolHive& hive, std::uint32_t vk, std::vector<std::uint32_t>& out);
+// Every cell a deleted subtree would free.
+void tol_footprint_subtree(const TolHive& hive, std::uint32_t nk, std::vector<std::uint32_t>& out);
+// Whether an edit may go ahead: the bins must be intact, and none of the cells
+// `collect` names may be one the census found damaged. `collect` runs only
+// for a hive that has such cells.
+bool tol_hive_edit_allowed(TolHive& hive,
+                           const std::function<void(std::vector<std::uint32_t>&)>& collect,
+                           GError** error);
 
 // --- Lists. ----------------------------------------------------------------------
 
@@ -79,17 +109,19 @@ std::uint32_t tol_hive_list_remove(TolHive& hive, std::uint32_t list, std::uint3
 
 // The nk offset of the new or already existing subkey, or nothing.
 std::optional<std::uint32_t> tol_hive_create_key(TolHive& hive, std::uint32_t parent,
-                                                 std::string_view name);
-bool tol_hive_delete_key(TolHive& hive, std::uint32_t key);
+                                                 std::string_view name, GError** error = nullptr);
+bool tol_hive_delete_key(TolHive& hive, std::uint32_t key, GError** error = nullptr);
 void tol_hive_free_subtree(TolHive& hive, std::uint32_t key, int level);
 // The key's new nk offset (a renamed key is a new record), or nothing.
 std::optional<std::uint32_t> tol_hive_rename_key(TolHive& hive, std::uint32_t key,
-                                                 std::string_view new_name);
+                                                 std::string_view new_name,
+                                                 GError** error = nullptr);
 
 // --- Values. ---------------------------------------------------------------------
 
 bool tol_hive_set_value(TolHive& hive, std::uint32_t key, std::string_view name, std::uint32_t type,
-                        std::span<const std::uint8_t> data);
-bool tol_hive_delete_value(TolHive& hive, std::uint32_t key, std::string_view name);
+                        std::span<const std::uint8_t> data, GError** error = nullptr);
+bool tol_hive_delete_value(TolHive& hive, std::uint32_t key, std::string_view name,
+                           GError** error = nullptr);
 bool tol_hive_rename_value(TolHive& hive, std::uint32_t key, std::string_view old_name,
-                           std::string_view new_name);
+                           std::string_view new_name, GError** error = nullptr);

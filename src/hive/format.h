@@ -10,6 +10,9 @@ inline constexpr std::uint32_t TOL_BASE_BLOCK_SIZE = 4096;
 inline constexpr std::uint32_t TOL_MIN_HIVE_FILE_SIZE = 8192;
 inline constexpr std::uint32_t TOL_BIN_HEADER_SIZE = 32;
 inline constexpr std::uint32_t TOL_BIG_DATA_SEGMENT = 16344;
+// Hives of a lower minor version keep data longer than one segment in a
+// single cell; from this one on they go behind a "db" big-data record.
+inline constexpr std::uint32_t TOL_FIRST_BIG_DATA_MINOR = 4;
 // Every recursive walk counts its start key as depth 0 and never enters this depth.
 inline constexpr int TOL_MAX_KEY_DEPTH = 257;
 // Key paths hold at most this many names.
@@ -18,6 +21,8 @@ inline constexpr int TOL_MAX_PATH_NAMES = 256;
 // Base block fields.
 inline constexpr std::uint32_t TOL_BASE_SEQ_PRIMARY = 0x004;
 inline constexpr std::uint32_t TOL_BASE_SEQ_SECONDARY = 0x008;
+inline constexpr std::uint32_t TOL_BASE_MAJOR_VERSION = 0x014;
+inline constexpr std::uint32_t TOL_BASE_MINOR_VERSION = 0x018;
 inline constexpr std::uint32_t TOL_BASE_ROOT_CELL = 0x024;
 inline constexpr std::uint32_t TOL_BASE_BINS_SIZE = 0x028;
 inline constexpr std::uint32_t TOL_BASE_CHECKSUM = 0x1FC;

@@ -145,3 +145,11 @@ std::uint32_t tol_hive_secondary_sequence(const TolHive& hive) {
 bool tol_hive_has_pending_log(const TolHive& hive) {
   return tol_hive_primary_sequence(hive) != tol_hive_secondary_sequence(hive);
 }
+
+std::uint32_t tol_hive_major_version(const TolHive& hive) {
+  return hive.base().u32(TOL_BASE_MAJOR_VERSION);
+}
+
+std::uint32_t tol_hive_minor_version(const TolHive& hive) {
+  return hive.base().u32(TOL_BASE_MINOR_VERSION);
+}

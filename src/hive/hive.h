@@ -46,6 +46,16 @@ class Mapping {
 
 }  // namespace tol
 
+// What the consistency check found in a hive, taken at its first edit: the
+// cells an edit must neither free nor overwrite (records with two owners,
+// records in free cells, security records counted too low), each with the
+// reason a refusal gives. Edits never touch these cells and never create
+// new ones, so the census stays true until the image is replaced.
+struct TolCensus {
+  std::unordered_map<std::uint32_t, std::string> unsafe;
+  std::size_t problems = 0;  // everything the check reported
+};
+
 struct TolHive {
   tol::Mapping mapping;
   // Heap copies, empty until the hive is writable.
@@ -59,6 +69,7 @@ struct TolHive {
   std::uint32_t alloc_hint = 0;
   // Whether the bins tile the hive-bins area, found out on the first edit.
   mutable std::optional<bool> bins_intact;
+  std::optional<TolCensus> census;
   // nk offset -> decoded name; only ever gains correct entries while reading.
   mutable std::unordered_map<std::uint32_t, std::string> name_cache;
 
@@ -87,6 +98,9 @@ void tol_hive_make_writable(TolHive& hive);
 std::uint32_t tol_hive_primary_sequence(const TolHive& hive);
 std::uint32_t tol_hive_secondary_sequence(const TolHive& hive);
 bool tol_hive_has_pending_log(const TolHive& hive);
+// The base block's format version, 1.3 or 1.5 in hives Windows writes.
+std::uint32_t tol_hive_major_version(const TolHive& hive);
+std::uint32_t tol_hive_minor_version(const TolHive& hive);
 
 // --- Cell and record access: the one place that checks image bounds. -------
 
@@ -138,8 +152,20 @@ std::uint32_t tol_hive_value_count(const TolHive& hive, std::uint32_t nk);
 // way is unreadable.
 bool tol_hive_read_value(const TolHive& hive, std::uint32_t nk, std::uint32_t index,
                          TolHiveValue& out);
-// The data named by a vk's length and offset fields: inline, one cell or big
-// data; shorter or empty when cells are missing or too small.
+// Where a value's data live. Data longer than one segment follow the hive's
+// version, as Windows reads them: one cell before 1.4, a "db" record from 1.4
+// on. Data stored the other way are still found (other tools write them, and
+// so did older versions of this one), but Windows will not read them.
+enum class TolDataLayout { empty, inline_data, cell, big_data };
+struct TolDataPlace {
+  TolDataLayout layout = TolDataLayout::empty;
+  std::uint32_t length = 0;     // the length the record claims
+  bool windows_reads = true;    // false: the layout does not match the version
+};
+TolDataPlace tol_hive_data_place(const TolHive& hive, std::uint32_t length_field,
+                                 std::uint32_t offset_field);
+// The data named by a vk's length and offset fields, found as
+// tol_hive_data_place says; shorter or empty when cells are missing or too small.
 std::vector<std::uint8_t> tol_hive_value_data(const TolHive& hive, std::uint32_t length_field,
                                               std::uint32_t offset_field);
 // vk offset of the first value with that name, or TOL_NO_CELL.

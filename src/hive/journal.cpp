@@ -35,6 +35,7 @@ bool tol_journal_apply(const TolUndoJournal& journal, TolHive& hive) {
   hive.alloc_hint = 0;
   hive.name_cache.clear();
   hive.bins_intact.reset();
+  hive.census.reset();
   hive.dirty = true;
   return true;
 }

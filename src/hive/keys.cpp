@@ -5,6 +5,7 @@
 // as damage when it loads the hive. A list's count is 16 bits, so a change
 // that would need more entries is refused rather than wrapped.
 #include <glib.h>
+#include <glib/gi18n-lib.h>
 
 #include <algorithm>
 #include <limits>
@@ -275,6 +276,37 @@ bool lists_itself(const TolHive& hive, std::uint32_t key) {
   return false;
 }
 
+// Why a name cannot be stored as a key's name.
+bool name_refused(const TolEncodedName& name, GError** error) {
+  if (!name.fits) return tol_fail(error, TOL_HIVE_ERROR_INVALID_NAME, _("the name is too long"));
+  return tol_fail(error, TOL_HIVE_ERROR_INVALID_NAME, _("a key name cannot be empty"));
+}
+
+bool key_exists(const TolHive& hive, std::uint32_t sibling, GError** error) {
+  return tol_failf(error, TOL_HIVE_ERROR_EXISTS, _("a key named %s already exists"),
+                   tol_quoted(tol_hive_key_name(hive, sibling)).c_str());
+}
+
+bool too_many_subkeys(GError** error) {
+  return tol_failf(error, TOL_HIVE_ERROR_TOO_MANY, _("a key can have at most %u subkeys"),
+                   kMaxListEntries);
+}
+
+bool unreadable_key(GError** error) {
+  return tol_fail(error, TOL_HIVE_ERROR_NOT_FOUND, _("the key cannot be read"));
+}
+
+// A key whose parent field does not lead back to a list naming it.
+bool not_listed(GError** error) {
+  return tol_fail(error, TOL_HIVE_ERROR_DAMAGED,
+                  _("the hive is damaged here: the key's parent does not list it"));
+}
+
+// The cells a change to the parent's subkey list frees or overwrites.
+void parent_cells(const TolHive& hive, std::uint32_t parent, std::vector<std::uint32_t>& cells) {
+  tol_footprint_key(hive, parent, {.subkeys = true}, cells);
+}
+
 }  // namespace
 
 void tol_hive_free_subtree(TolHive& hive, std::uint32_t key, int level) {
@@ -283,12 +315,14 @@ void tol_hive_free_subtree(TolHive& hive, std::uint32_t key, int level) {
 }
 
 std::optional<std::uint32_t> tol_hive_create_key(TolHive& hive, std::uint32_t parent,
-                                                 std::string_view name) {
-  if (parent == TOL_NO_CELL || !tol_hive_bins_intact(hive)) return std::nullopt;
+                                                 std::string_view name, GError** error) {
   // Everything is planned before the first write, so that a refusal leaves
   // the image as it was.
   const auto parent_key = tol_hive_key(hive, parent);
-  if (!parent_key) return std::nullopt;
+  if (parent == TOL_NO_CELL || !parent_key) {
+    unreadable_key(error);
+    return std::nullopt;
+  }
   const std::uint32_t count = parent_key->u32(TOL_NK_SUBKEY_COUNT);
   const std::uint32_t old_list = parent_key->u32(TOL_NK_SUBKEY_LIST);
   std::vector<std::uint32_t> entries = list_entries(hive, old_list);
@@ -314,8 +348,26 @@ std::optional<std::uint32_t> tol_hive_create_key(TolHive& hive, std::uint32_t pa
   for (const std::uint32_t sibling : same)
     if (tol_name_equal(tol_hive_key_name(hive, sibling), name)) return sibling;
   // Windows would take such a sibling for the new key (Ä against ä, say).
-  if (!same.empty() || !encoded.fits || !storable(encoded)) return std::nullopt;
-  if (entries.size() + 1 > kMaxListEntries) return std::nullopt;
+  if (!same.empty()) {
+    key_exists(hive, same.front(), error);
+    return std::nullopt;
+  }
+  if (!encoded.fits || !storable(encoded)) {
+    name_refused(encoded, error);
+    return std::nullopt;
+  }
+  if (entries.size() + 1 > kMaxListEntries) {
+    too_many_subkeys(error);
+    return std::nullopt;
+  }
+  const bool allowed = tol_hive_edit_allowed(
+      hive,
+      [&](std::vector<std::uint32_t>& cells) {
+        parent_cells(hive, parent, cells);
+        tol_footprint_key(hive, hive.root_cell, {.security = true}, cells);
+      },
+      error);
+  if (!allowed) return std::nullopt;
 
   bool in_place = false;
   if (const auto cell = tol_hive_cell(hive, old_list); cell && sorted) {
@@ -338,7 +390,10 @@ std::optional<std::uint32_t> tol_hive_create_key(TolHive& hive, std::uint32_t pa
   }
   const std::uint32_t nk = write_nk(hive, encoded, fields);
   hive.dirty = true;
-  if (!tol_hive_key(hive, parent)) return std::nullopt;
+  if (!tol_hive_key(hive, parent)) {
+    unreadable_key(error);
+    return std::nullopt;
+  }
 
   std::uint32_t list = old_list;
   if (in_place) {
@@ -367,20 +422,30 @@ std::optional<std::uint32_t> tol_hive_create_key(TolHive& hive, std::uint32_t pa
   return nk;
 }
 
-bool tol_hive_delete_key(TolHive& hive, std::uint32_t key) {
-  if (key == TOL_NO_CELL || key == hive.root_cell || !tol_hive_bins_intact(hive)) return false;
+bool tol_hive_delete_key(TolHive& hive, std::uint32_t key, GError** error) {
+  if (key != TOL_NO_CELL && key == hive.root_cell)
+    return tol_fail(error, TOL_HIVE_ERROR_INVALID, _("the root key cannot be deleted"));
   const auto record = tol_hive_key(hive, key);
-  if (!record) return false;
+  if (key == TOL_NO_CELL || !record) return unreadable_key(error);
   const std::uint32_t parent = record->u32(TOL_NK_PARENT);
 
   // A parent field naming the key itself is damage, not a parent. A key its
   // parent field does not lead back to is listed by some other key, which
   // would go on naming the freed cells: such a key is not deleted.
   const auto parent_key = parent == key ? std::nullopt : tol_hive_key(hive, parent);
-  if (!parent_key) return false;
+  if (!parent_key) return not_listed(error);
   const std::uint32_t old_list = parent_key->u32(TOL_NK_SUBKEY_LIST);
   std::vector<std::uint32_t> entries = list_entries(hive, old_list);
-  if (std::erase(entries, key) == 0 || entries.size() > kMaxListEntries) return false;
+  if (std::erase(entries, key) == 0) return not_listed(error);
+  if (entries.size() > kMaxListEntries) return too_many_subkeys(error);
+  const bool allowed = tol_hive_edit_allowed(
+      hive,
+      [&](std::vector<std::uint32_t>& cells) {
+        parent_cells(hive, parent, cells);
+        tol_footprint_subtree(hive, key, cells);
+      },
+      error);
+  if (!allowed) return false;
 
   tol_hive_make_writable(hive);
   tol_hive_free_subtree(hive, key, 0);
@@ -398,15 +463,23 @@ bool tol_hive_delete_key(TolHive& hive, std::uint32_t key) {
 }
 
 std::optional<std::uint32_t> tol_hive_rename_key(TolHive& hive, std::uint32_t key,
-                                                 std::string_view new_name) {
-  if (key == TOL_NO_CELL || key == hive.root_cell || !tol_hive_bins_intact(hive))
+                                                 std::string_view new_name, GError** error) {
+  if (key != TOL_NO_CELL && key == hive.root_cell) {
+    tol_fail(error, TOL_HIVE_ERROR_INVALID, _("the root key cannot be renamed"));
     return std::nullopt;
+  }
   const auto record = tol_hive_key(hive, key);
-  if (!record) return std::nullopt;
+  if (key == TOL_NO_CELL || !record) {
+    unreadable_key(error);
+    return std::nullopt;
+  }
   const std::uint32_t parent = record->u32(TOL_NK_PARENT);
 
   const TolEncodedName encoded = tol_name_encode(new_name);
-  if (!encoded.fits || !storable(encoded)) return std::nullopt;
+  if (!encoded.fits || !storable(encoded)) {
+    name_refused(encoded, error);
+    return std::nullopt;
+  }
   // The same spelling: nothing to write. A change of letter case alone is a
   // rename like any other.
   if (tol_hive_key_name(hive, key) == new_name) return key;
@@ -416,21 +489,48 @@ std::optional<std::uint32_t> tol_hive_rename_key(TolHive& hive, std::uint32_t ke
   // by a list inside its own subtree, and all its subkeys must be readable
   // (other readers follow lists nested deeper than this engine does, and
   // would find children whose parent field still names the old record).
-  if (tol_hive_subkeys(hive, key).size() != tol_hive_key(hive, key)->u32(TOL_NK_SUBKEY_COUNT))
+  if (tol_hive_subkeys(hive, key).size() != tol_hive_key(hive, key)->u32(TOL_NK_SUBKEY_COUNT)) {
+    tol_fail(error, TOL_HIVE_ERROR_DAMAGED,
+             _("the hive is damaged here: the key's subkey list does not hold its subkey count"));
     return std::nullopt;
+  }
   const auto parent_key = parent == key ? std::nullopt : tol_hive_key(hive, parent);
-  if (!parent_key) return std::nullopt;
+  if (!parent_key) {
+    not_listed(error);
+    return std::nullopt;
+  }
   const std::uint32_t old_list = parent_key->u32(TOL_NK_SUBKEY_LIST);
   std::vector<std::uint32_t> entries = list_entries(hive, old_list);
-  if (entries.size() > kMaxListEntries) return std::nullopt;
-  if (std::find(entries.begin(), entries.end(), key) == entries.end() || lists_itself(hive, key))
+  if (entries.size() > kMaxListEntries) {
+    too_many_subkeys(error);
     return std::nullopt;
+  }
+  if (std::find(entries.begin(), entries.end(), key) == entries.end()) {
+    not_listed(error);
+    return std::nullopt;
+  }
+  if (lists_itself(hive, key)) {
+    tol_fail(error, TOL_HIVE_ERROR_DAMAGED,
+             _("the hive is damaged here: the key is listed again inside its own subtree"));
+    return std::nullopt;
+  }
   // A sibling equal under the ASCII rule of the lookup is also equal in
   // Windows' order; one equal only there would be the same key to Windows.
   const tol::StoredName wanted = stored(encoded);
   for (const std::uint32_t sibling : entries)
-    if (sibling != key && tol::compare_windows(tol::stored_key_name(hive, sibling), wanted) == 0)
+    if (sibling != key && tol::compare_windows(tol::stored_key_name(hive, sibling), wanted) == 0) {
+      key_exists(hive, sibling, error);
       return std::nullopt;
+    }
+  const bool allowed = tol_hive_edit_allowed(
+      hive,
+      [&](std::vector<std::uint32_t>& cells) {
+        parent_cells(hive, parent, cells);
+        tol_footprint_key(hive, key, {.subkeys = true}, cells);
+        for (const std::uint32_t sub : tol_hive_subkeys(hive, key)) cells.push_back(sub);
+      },
+      error);
+  if (!allowed) return std::nullopt;
 
   tol_hive_make_writable(hive);
   // The new record takes over everything but the name, including the old

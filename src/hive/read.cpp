@@ -205,20 +205,47 @@ bool tol_hive_read_value(const TolHive& hive, std::uint32_t nk, std::uint32_t in
   return true;
 }
 
+TolDataPlace tol_hive_data_place(const TolHive& hive, std::uint32_t length_field,
+                                 std::uint32_t offset_field) {
+  TolDataPlace place;
+  place.length = length_field & ~TOL_DATA_INLINE_BIT;
+  if ((length_field & TOL_DATA_INLINE_BIT) != 0) {
+    place.layout = TolDataLayout::inline_data;
+    return place;
+  }
+  if (place.length == 0) return place;
+  place.layout = TolDataLayout::cell;
+  if (place.length <= TOL_BIG_DATA_SEGMENT) return place;
+
+  const auto cell = tol_hive_cell(hive, offset_field);
+  const bool db = cell && cell->size() > 7 && cell->starts_with("db");
+  const bool fits = cell && cell->size() >= place.length;
+  if (tol_hive_minor_version(hive) < TOL_FIRST_BIG_DATA_MINOR) {
+    // A cell large enough is the data, even when its bytes begin with "db".
+    if (!fits && db) place = {TolDataLayout::big_data, place.length, false};
+  } else {
+    if (db) place.layout = TolDataLayout::big_data;
+    else if (fits) place.windows_reads = false;
+    else place.layout = TolDataLayout::big_data;
+  }
+  return place;
+}
+
 std::vector<std::uint8_t> tol_hive_value_data(const TolHive& hive, std::uint32_t length_field,
                                               std::uint32_t offset_field) {
   std::vector<std::uint8_t> data;
-  const std::uint32_t length = length_field & ~TOL_DATA_INLINE_BIT;
+  const TolDataPlace place = tol_hive_data_place(hive, length_field, offset_field);
+  const std::uint32_t length = place.length;
 
-  if ((length_field & TOL_DATA_INLINE_BIT) != 0) {
+  if (place.layout == TolDataLayout::inline_data) {
     const std::uint32_t n = std::min<std::uint32_t>(length, 4);
     for (std::uint32_t i = 0; i < n; ++i)
       data.push_back(static_cast<std::uint8_t>(offset_field >> (8 * i)));
     return data;
   }
-  if (length == 0) return data;
+  if (place.layout == TolDataLayout::empty) return data;
 
-  if (length <= TOL_BIG_DATA_SEGMENT) {
+  if (place.layout == TolDataLayout::cell) {
     const auto cell = tol_hive_cell(hive, offset_field);
     if (!cell || cell->size() < length) return data;
     const auto bytes = cell->sub(0, length).span();

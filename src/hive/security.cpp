@@ -2,6 +2,8 @@
 // one key an sk record of its own.
 #include "hive/security.h"
 
+#include <glib/gi18n-lib.h>
+
 #include <unordered_set>
 
 #include "hive/edit.h"
@@ -75,10 +77,19 @@ std::optional<std::vector<std::uint8_t>> tol_hive_key_security(const TolHive& hi
 }
 
 bool tol_hive_store_security(TolHive& hive, std::uint32_t key,
-                             std::span<const std::uint8_t> descriptor) {
-  if (!tol_security_descriptor_valid(descriptor) || !tol_hive_key(hive, key) ||
-      !tol_hive_bins_intact(hive))
-    return false;
+                             std::span<const std::uint8_t> descriptor, GError** error) {
+  if (!tol_security_descriptor_valid(descriptor))
+    return tol_fail(error, TOL_HIVE_ERROR_INVALID, _("the security descriptor is not valid"));
+  if (!tol_hive_key(hive, key))
+    return tol_fail(error, TOL_HIVE_ERROR_NOT_FOUND, _("the key cannot be read"));
+  const bool allowed = tol_hive_edit_allowed(
+      hive,
+      [&](std::vector<std::uint32_t>& cells) {
+        tol_footprint_key(hive, key, {.security = true}, cells);
+        tol_footprint_key(hive, hive.root_cell, {.security = true}, cells);
+      },
+      error);
+  if (!allowed) return false;
   tol_hive_make_writable(hive);
 
   const std::uint32_t old_sk = key_sk(hive, key);
@@ -100,7 +111,8 @@ bool tol_hive_store_security(TolHive& hive, std::uint32_t key,
   auto sk = tol_hive_cell_mut(hive, cell);
   if (!sk || sk->size() < std::uint64_t{n} + kDescHeader || !tol_hive_key(hive, key) ||
       key == cell)
-    return false;
+    return tol_fail(error, TOL_HIVE_ERROR_DAMAGED,
+                    _("the hive is damaged here: the key was lost to the new security record"));
   if (anchor == cell || !sk_record(hive, anchor)) anchor = TOL_NO_CELL;
   const std::uint32_t next = anchor == TOL_NO_CELL ? cell : sk_record(hive, anchor)->u32(TOL_SK_FLINK);
 

@@ -16,6 +16,7 @@ std::optional<std::vector<std::uint8_t>> tol_hive_key_security(const TolHive& hi
                                                                std::uint32_t key);
 // Gives the key a new sk record of its own holding the descriptor, linked into
 // the hive's list of sk records; the old record's count drops by one.
-// False (nothing changed) when the descriptor is invalid or the key unreadable.
+// False (nothing changed) with the reason when the descriptor is invalid, the
+// key unreadable or the records it would touch damaged.
 bool tol_hive_store_security(TolHive& hive, std::uint32_t key,
-                             std::span<const std::uint8_t> descriptor);
+                             std::span<const std::uint8_t> descriptor, GError** error = nullptr);

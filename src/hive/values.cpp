@@ -4,10 +4,12 @@
 // everything that can fail before they change the image, so a refused
 // operation leaves the hive as it was (apart from being made writable).
 #include <glib.h>
+#include <glib/gi18n-lib.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "hive/edit.h"
@@ -43,11 +45,43 @@ bool valid_name(std::string_view name) {
 // The stored form of a new name, or nothing when it cannot be stored: text
 // that is not UTF-8 (it would be written as a second default value) or a name
 // longer than the 16-bit length field can describe.
-std::optional<TolEncodedName> encode_new_name(std::string_view name) {
-  if (!valid_name(name)) return std::nullopt;
+std::optional<TolEncodedName> encode_new_name(std::string_view name, GError** error) {
+  if (!valid_name(name)) {
+    tol_fail(error, TOL_HIVE_ERROR_INVALID_NAME, _("the name is not valid UTF-8 text"));
+    return std::nullopt;
+  }
   TolEncodedName encoded = tol_name_encode(name);
-  if (!encoded.fits) return std::nullopt;
+  if (!encoded.fits) {
+    tol_fail(error, TOL_HIVE_ERROR_INVALID_NAME, _("the name is too long"));
+    return std::nullopt;
+  }
   return encoded;
+}
+
+// Data the format cannot store: more than a db record's 65535 segments.
+bool too_long(GError** error, std::size_t size) {
+  return tol_failf(error, TOL_HIVE_ERROR_TOO_LONG, _("the data are too long (%zu bytes)"), size);
+}
+
+// Cells a change to one value of a key frees or overwrites.
+bool value_edit_allowed(TolHive& hive, std::uint32_t key, std::uint32_t vk, GError** error) {
+  return tol_hive_edit_allowed(
+      hive,
+      [&](std::vector<std::uint32_t>& cells) {
+        tol_footprint_key(hive, key, {}, cells);
+        if (const auto nk = tol_hive_key(hive, key)) cells.push_back(nk->u32(TOL_NK_VALUE_LIST));
+        if (vk != TOL_NO_CELL) tol_footprint_value(hive, vk, cells);
+      },
+      error);
+}
+
+bool no_key(GError** error) {
+  return tol_fail(error, TOL_HIVE_ERROR_NOT_FOUND, _("the key cannot be read"));
+}
+
+bool no_value(GError** error, std::string_view name) {
+  return tol_failf(error, TOL_HIVE_ERROR_NOT_FOUND, _("there is no value named %s"),
+                   tol_quoted(name).c_str());
 }
 
 std::uint32_t data_bytes(std::span<const std::uint8_t> data) {
@@ -70,9 +104,12 @@ struct ListPlan {
   bool free_old = false;
 };
 
-std::optional<ListPlan> plan_append(const TolHive& hive, std::uint32_t key) {
+std::optional<ListPlan> plan_append(const TolHive& hive, std::uint32_t key, GError** error) {
   const auto nk = tol_hive_key(hive, key);
-  if (!nk) return std::nullopt;
+  if (!nk) {
+    no_key(error);
+    return std::nullopt;
+  }
   ListPlan plan;
   const std::uint32_t count = nk->u32(TOL_NK_VALUE_COUNT);
   plan.list = nk->u32(TOL_NK_VALUE_LIST);
@@ -87,7 +124,10 @@ std::optional<ListPlan> plan_append(const TolHive& hive, std::uint32_t key) {
   // read, so the new list has no holes and no absurd size.
   plan.kept = static_cast<std::uint32_t>(std::min<std::uint64_t>(count, capacity));
   const std::uint64_t bytes = plan.kept <= 3 ? kFirstListBytes : std::uint64_t{plan.kept} * 8;
-  if (bytes > UINT32_MAX / 2) return std::nullopt;
+  if (bytes > UINT32_MAX / 2) {
+    tol_fail(error, TOL_HIVE_ERROR_TOO_MANY, _("the key has too many values"));
+    return std::nullopt;
+  }
   plan.new_bytes = static_cast<std::uint32_t>(bytes);
   plan.free_old = plan.list != TOL_NO_CELL && count >= 1;
   return plan;
@@ -159,9 +199,9 @@ bool name_taken(const TolHive& hive, const std::vector<std::uint32_t>& entries,
 }
 
 bool replace_data(TolHive& hive, std::uint32_t key, std::uint32_t vk, std::uint32_t type,
-                  std::span<const std::uint8_t> data) {
+                  std::span<const std::uint8_t> data, GError** error) {
   const auto old = tol_hive_vk(hive, vk);
-  if (!old) return false;
+  if (!old) return tol_fail(error, TOL_HIVE_ERROR_DAMAGED, _("the value record cannot be read"));
   const std::uint32_t old_length = old->u32(TOL_VK_DATA_LENGTH);
   const std::uint32_t old_offset = old->u32(TOL_VK_DATA_OFFSET);
   const bool one_byte = (old->u16(TOL_VK_FLAGS) & TOL_VK_FLAG_ASCII_NAME) != 0;
@@ -170,7 +210,7 @@ bool replace_data(TolHive& hive, std::uint32_t key, std::uint32_t vk, std::uint3
   // Stored before the old data are released: data too long for the format are
   // refused while the value is still whole.
   const auto fields = tol_hive_store_data(hive, data);
-  if (!fields) return false;
+  if (!fields) return too_long(error, data.size());
   tol_hive_free_data(hive, old_length, old_offset);
 
   if (auto cell = tol_hive_cell_mut(hive, vk)) {
@@ -184,13 +224,13 @@ bool replace_data(TolHive& hive, std::uint32_t key, std::uint32_t vk, std::uint3
 }
 
 bool add_value(TolHive& hive, std::uint32_t key, std::string_view name, std::uint32_t type,
-               std::span<const std::uint8_t> data) {
-  const auto encoded = encode_new_name(name);
+               std::span<const std::uint8_t> data, GError** error) {
+  const auto encoded = encode_new_name(name, error);
   if (!encoded) return false;
-  const auto plan = plan_append(hive, key);
+  const auto plan = plan_append(hive, key, error);
   if (!plan) return false;
   const auto fields = tol_hive_store_data(hive, data);
-  if (!fields) return false;
+  if (!fields) return too_long(error, data.size());
 
   const std::uint32_t vk = write_vk(hive, *encoded, type, *fields);
   append_to_list(hive, key, *plan, vk);
@@ -202,24 +242,27 @@ bool add_value(TolHive& hive, std::uint32_t key, std::string_view name, std::uin
 }  // namespace
 
 bool tol_hive_set_value(TolHive& hive, std::uint32_t key, std::string_view name, std::uint32_t type,
-                        std::span<const std::uint8_t> data) {
-  if (key == TOL_NO_CELL || !tol_hive_key(hive, key) || !tol_hive_bins_intact(hive)) return false;
-  tol_hive_make_writable(hive);
+                        std::span<const std::uint8_t> data, GError** error) {
+  if (key == TOL_NO_CELL || !tol_hive_key(hive, key)) return no_key(error);
   const std::uint32_t vk = tol_hive_find_value(hive, key, name);
-  if (vk != TOL_NO_CELL) return replace_data(hive, key, vk, type, data);
-  return add_value(hive, key, name, type, data);
+  if (!value_edit_allowed(hive, key, vk, error)) return false;
+  tol_hive_make_writable(hive);
+  if (vk != TOL_NO_CELL) return replace_data(hive, key, vk, type, data, error);
+  return add_value(hive, key, name, type, data, error);
 }
 
-bool tol_hive_delete_value(TolHive& hive, std::uint32_t key, std::string_view name) {
-  if (key == TOL_NO_CELL || !tol_hive_key(hive, key) || !tol_hive_bins_intact(hive)) return false;
+bool tol_hive_delete_value(TolHive& hive, std::uint32_t key, std::string_view name,
+                           GError** error) {
+  if (key == TOL_NO_CELL || !tol_hive_key(hive, key)) return no_key(error);
   const std::uint32_t vk = tol_hive_find_value(hive, key, name);
-  if (vk == TOL_NO_CELL) return false;
+  if (vk == TOL_NO_CELL) return no_value(error, name);
+  if (!value_edit_allowed(hive, key, vk, error)) return false;
   tol_hive_make_writable(hive);
 
   tol_hive_free_value(hive, vk);
   hive.dirty = true;
   auto nk = tol_hive_key_mut(hive, key);
-  if (!nk) return false;
+  if (!nk) return no_key(error);
   const std::uint32_t remaining = tol_hive_list_remove(hive, nk->u32(TOL_NK_VALUE_LIST),
                                                        nk->u32(TOL_NK_VALUE_COUNT), vk);
   // The list cell stays, also when it is empty now.
@@ -228,21 +271,27 @@ bool tol_hive_delete_value(TolHive& hive, std::uint32_t key, std::string_view na
 }
 
 bool tol_hive_rename_value(TolHive& hive, std::uint32_t key, std::string_view old_name,
-                           std::string_view new_name) {
-  if (key == TOL_NO_CELL || !tol_hive_key(hive, key) || !tol_hive_bins_intact(hive)) return false;
+                           std::string_view new_name, GError** error) {
+  if (key == TOL_NO_CELL || !tol_hive_key(hive, key)) return no_key(error);
   const std::uint32_t vk = tol_hive_find_value(hive, key, old_name);
-  if (vk == TOL_NO_CELL) return false;
+  if (vk == TOL_NO_CELL) return no_value(error, old_name);
   const auto old = tol_hive_vk(hive, vk);
-  if (!old) return false;
+  if (!old) return tol_fail(error, TOL_HIVE_ERROR_DAMAGED, _("the value record cannot be read"));
   // The same spelling: nothing to write. A change of letter case alone is a
   // real rename and goes on below.
   if (vk_name(*old) == new_name) return true;
 
   // Everything that can fail is checked before the old record is released.
-  const auto encoded = encode_new_name(new_name);
+  const auto encoded = encode_new_name(new_name, error);
   if (!encoded) return false;
   const auto entries = value_entries(hive, key);
-  if (!entries || name_taken(hive, *entries, vk, new_name)) return false;
+  if (!entries)
+    return tol_fail(error, TOL_HIVE_ERROR_DAMAGED,
+                    _("the hive is damaged here: the value list is shorter than its count"));
+  if (name_taken(hive, *entries, vk, new_name))
+    return tol_failf(error, TOL_HIVE_ERROR_EXISTS, _("a value named %s already exists"),
+                     tol_quoted(new_name).c_str());
+  if (!value_edit_allowed(hive, key, vk, error)) return false;
   const std::uint32_t type = old->u32(TOL_VK_TYPE);
   // Unreadable data are kept as empty data.
   const std::vector<std::uint8_t> data =
@@ -250,14 +299,14 @@ bool tol_hive_rename_value(TolHive& hive, std::uint32_t key, std::string_view ol
 
   tol_hive_make_writable(hive);
   const auto fields = tol_hive_store_data(hive, data);
-  if (!fields) return false;
+  if (!fields) return too_long(error, data.size());
 
   // The list held the value at least once, so removing it leaves room for the
   // renamed record at the end: the list cell is reused in place.
   tol_hive_free_value(hive, vk);
   hive.dirty = true;
   const auto nk = tol_hive_key(hive, key);
-  if (!nk) return false;
+  if (!nk) return no_key(error);
   ListPlan plan;
   plan.list = nk->u32(TOL_NK_VALUE_LIST);
   plan.kept = tol_hive_list_remove(hive, plan.list, nk->u32(TOL_NK_VALUE_COUNT), vk);

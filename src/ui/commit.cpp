@@ -90,13 +90,16 @@ TolCommitResult tol_pane_commit(TolPane* self, TolCommit& commit) {
     selected = std::move(path);
 
   tol_undo_push(self);
-  if (!commit.operation(*hive)) {
+  g_autoptr(GError) reason = nullptr;
+  if (!commit.operation(*hive, &reason)) {
     if (commit.restore_on_failure && tab != nullptr && tol_journal_restore(tab->journal, *hive)) {
       hive->dirty = dirty_before;
       if (oldest != nullptr)
         tab->journal.snapshots.push_front(std::move(oldest));
     }
-    report(self, commit, commit.failure);
+    report(self, commit,
+           reason != nullptr ? tol_format(_("%s: %s"), commit.failure.c_str(), reason->message)
+                             : commit.failure);
     return TolCommitResult::kFailed;
   }
   if (commit.nothing_to_save) {

@@ -17,9 +17,11 @@ enum class TolViewUpdate {
 enum class TolCommitResult { kFailed, kSaveFailed, kDone };
 
 struct TolCommit {
-  // Changes the hive; false when it failed. It may rewrite `failure` and
-  // `success` (texts with a count or with the engine's error).
-  std::function<bool(TolHive&)> operation;
+  // Changes the hive; false when it failed, with the engine's reason in the
+  // error when it gives one. It may rewrite `failure` and `success` (texts
+  // with a count).
+  std::function<bool(TolHive&, GError**)> operation;
+  // Shown as "FAILURE: REASON" when the operation gave a reason.
   std::string failure;
   // One %s: the save's error message, or `save_error_fallback` without one.
   const char* save_failure_format = "%s";

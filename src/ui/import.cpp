@@ -47,7 +47,7 @@ void tol_pane_import_reg_from(TolPane* self, const char* path) {
   const std::string file = path;
   // The engine changes nothing before it fails (bad destination, unreadable
   // file), so the snapshot may stay: undoing it restores the same image.
-  commit.operation = [&](TolHive& target) {
+  commit.operation = [&](TolHive& target, GError**) {
     GError* error = nullptr;
     if (!tol_reg_import_from_file(target, destination, file, counts, &error)) {
       const char* message =

@@ -84,7 +84,9 @@ void apply_new_key(GtkWidget*, gpointer window_ptr) {
     if (parent == TOL_NO_CELL)
       parent = hive.root_cell;
     TolCommit commit;
-    commit.operation = [&](TolHive& h) { return tol_hive_create_key(h, parent, *name).has_value(); };
+    commit.operation = [&](TolHive& h, GError** error) {
+      return tol_hive_create_key(h, parent, *name, error).has_value();
+    };
     commit.failure = _("Failed to create the key");
     commit.save_failure_format = _("Save failed: %s");
     commit.update = TolViewUpdate::kReloadAndSelect;
@@ -109,8 +111,10 @@ void apply_rename_key(GtkWidget*, gpointer window_ptr) {
     const std::size_t cut = parent.rfind('\\');
     parent.resize(cut == std::string::npos ? 0 : cut);
     TolCommit commit;
-    commit.operation = [&](TolHive& h) { return tol_hive_rename_key(h, key, *name).has_value(); };
-    commit.failure = _("Rename failed (empty name or collision with an existing key?)");
+    commit.operation = [&](TolHive& h, GError** error) {
+      return tol_hive_rename_key(h, key, *name, error).has_value();
+    };
+    commit.failure = _("Failed to rename the key");
     commit.save_failure_format = _("Save failed: %s");
     commit.update = TolViewUpdate::kReloadAndSelect;
     commit.select_path = child_path(parent, *name);
@@ -143,7 +147,7 @@ void delete_selected_key(TolPane* pane) {
     return;
   const std::string name = tol_hive_key_name(*pane->d->hive, key);
   TolCommit commit;
-  commit.operation = [key](TolHive& h) { return tol_hive_delete_key(h, key); };
+  commit.operation = [key](TolHive& h, GError** error) { return tol_hive_delete_key(h, key, error); };
   commit.failure = tol_format(_("Cannot delete key \"%s\""), name.c_str());
   commit.save_failure_format = _("Saving after deletion failed: %s");
   commit.update = TolViewUpdate::kReloadKeepSelection;

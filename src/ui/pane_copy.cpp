@@ -46,7 +46,7 @@ bool tol_pane_drop_key(TolPane* self) {
 
   CopyOperation copy{tol_drag_record.hive, tol_drag_record.key, parent, 0, {}};
   TolCommit commit;
-  commit.operation = [&](TolHive& hive) {
+  commit.operation = [&](TolHive& hive, GError**) {
     if (copy.run(hive)) {
       commit.success = copy.error.empty()
                            ? tol_format(_("Dragged and copied %u keys"), copy.count)
@@ -80,7 +80,7 @@ void tol_pane_copy_between(TolPane* source, TolPane* destination, const char* di
   const std::string name = tol_hive_key_name(*source->d->hive, key);
   CopyOperation copy{source->d->hive.get(), key, parent, 0, {}};
   TolCommit commit;
-  commit.operation = [&](TolHive& hive) {
+  commit.operation = [&](TolHive& hive, GError**) {
     if (copy.run(hive)) {
       const char* unit = copy.count == 1 ? _("key") : _("keys");
       commit.success =

@@ -124,7 +124,7 @@ void tol_pane_run_replace(TolPane* self, bool dry_run) {
   }
 
   TolCommit commit;
-  commit.operation = [&](TolHive& target) {
+  commit.operation = [&](TolHive& target, GError**) {
     GError* error = nullptr;
     if (!tol_replace_tree(target, start, find, replacement, options, report, &error)) {
       commit.failure = tol_replace_message(report, false, error);

@@ -42,7 +42,9 @@ void tol_security_apply(SecurityEditor* editor) {
   // The snapshot comes before the check, so a refused descriptor is still one
   // undo step (that changes nothing).
   TolCommit commit;
-  commit.operation = [&](TolHive& hive) { return tol_hive_store_security(hive, key, *descriptor); };
+  commit.operation = [&](TolHive& hive, GError** error) {
+    return tol_hive_store_security(hive, key, *descriptor, error);
+  };
   commit.failure = _("Invalid SECURITY_DESCRIPTOR_RELATIVE");
   commit.save_error_fallback = _("Failed to save ACL");
   // The descriptor shows in no view; the value lists are the cheapest update.

@@ -56,8 +56,8 @@ TolBytes initial_data(std::uint32_t type) {
 // The commit of a value created with its type's initial data.
 TolCommit create_commit(std::uint32_t key, const std::string& name, std::uint32_t type) {
   TolCommit commit;
-  commit.operation = [key, name, type](TolHive& hive) {
-    return tol_hive_set_value(hive, key, name, type, initial_data(type));
+  commit.operation = [key, name, type](TolHive& hive, GError** error) {
+    return tol_hive_set_value(hive, key, name, type, initial_data(type), error);
   };
   commit.failure = _("Failed to create the value");
   commit.save_failure_format = _("Save failed: %s");
@@ -72,7 +72,9 @@ void delete_value(TolPane* pane, const std::string& name) {
   if (!key)
     return;
   TolCommit commit;
-  commit.operation = [&](TolHive& hive) { return tol_hive_delete_value(hive, *key, name); };
+  commit.operation = [&](TolHive& hive, GError** error) {
+    return tol_hive_delete_value(hive, *key, name, error);
+  };
   commit.failure = _("Failed to delete the value");
   commit.save_failure_format = _("Saving after deletion failed: %s");
   commit.update = TolViewUpdate::kRefreshValues;
@@ -106,10 +108,10 @@ void apply_rename(GtkWidget*, gpointer window_ptr) {
       new_name = dialog->old_name;
     const std::string old_name = dialog->old_name;
     TolCommit commit;
-    commit.operation = [&](TolHive& hive) {
-      return tol_hive_rename_value(hive, *key, old_name, new_name);
+    commit.operation = [&](TolHive& hive, GError** error) {
+      return tol_hive_rename_value(hive, *key, old_name, new_name, error);
     };
-    commit.failure = _("Failed to rename the value (name collision?)");
+    commit.failure = _("Failed to rename the value");
     commit.save_failure_format = _("Save failed: %s");
     commit.update = TolViewUpdate::kRefreshValues;
     commit.success = tol_format(_("Value renamed to \"%s\""), shown_name(new_name).c_str());
@@ -178,8 +180,8 @@ void tol_pane_apply_value_change(TolPane* self, const char* name, std::uint32_t 
   const std::string value_name = name != nullptr ? name : "";
   const std::span<const std::uint8_t> bytes(data, data != nullptr ? length : 0);
   TolCommit commit;
-  commit.operation = [&](TolHive& hive) {
-    return tol_hive_set_value(hive, *key, value_name, type, bytes);
+  commit.operation = [&](TolHive& hive, GError** error) {
+    return tol_hive_set_value(hive, *key, value_name, type, bytes, error);
   };
   // A change the hive refused is not reported as made.
   commit.failure = _("Failed to change the value");

@@ -214,6 +214,11 @@ HiveBuilder::HiveBuilder() : base_(4096, 0) {
   new_bin();
 }
 
+void HiveBuilder::set_minor_version(std::uint32_t minor) {
+  minor_ = minor;
+  put_u32(base_, 0x18, minor);
+}
+
 void HiveBuilder::set_sequence(std::uint32_t primary, std::uint32_t secondary) {
   put_u32(base_, 0x04, primary);
   put_u32(base_, 0x08, secondary);
@@ -313,7 +318,7 @@ std::uint32_t HiveBuilder::value(std::string_view name, std::uint32_t type,
     r.data_offset = get_u32(padded, 0);
   } else {
     r.data_length = n;
-    r.data_offset = n <= kSegment ? data_cell(data) : big_data(data);
+    r.data_offset = n <= kSegment || minor_ < 4 ? data_cell(data) : big_data(data);
   }
   return vk(r);
 }

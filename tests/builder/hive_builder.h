@@ -171,6 +171,10 @@ class HiveBuilder {
   std::uint32_t root() const { return root_; }
   void set_sequence(std::uint32_t primary, std::uint32_t secondary);
   void set_signature(std::string_view four_bytes);
+  // The base block's minor version (5 by default). It also decides how
+  // value() stores data longer than one segment: one cell below 4, as
+  // Windows writes version 1.3 hives, a db record from 4 on.
+  void set_minor_version(std::uint32_t minor);
   void override_bins_size(std::uint32_t v) { bins_size_override_ = v; }
   void override_checksum(std::uint32_t v) { checksum_override_ = v; }
   // Any u32 of the base block, applied after the computed fields and before
@@ -199,7 +203,7 @@ class HiveBuilder {
   std::uint32_t nk(const NkRecord& r);
   std::uint32_t vk(const VkRecord& r);
   // A vk whose data are stored the way Windows does: inline up to 4 bytes,
-  // one cell up to 16344, big data above.
+  // one cell up to 16344, big data above (one cell in a hive below 1.4).
   std::uint32_t value(std::string_view name, std::uint32_t type, std::span<const std::uint8_t> data,
                       NameForm form = NameForm::Auto);
   std::uint32_t data_cell(std::span<const std::uint8_t> data) { return cell(data); }
@@ -260,6 +264,7 @@ class HiveBuilder {
 
   Bytes base_;
   Bytes bins_;
+  std::uint32_t minor_ = 5;
   std::uint32_t bin_start_ = 0;  // offset of the open bin
   std::uint32_t cursor_ = 0;     // next free byte in the open bin
   std::uint32_t root_ = kNoCell;

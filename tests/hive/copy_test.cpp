@@ -214,7 +214,7 @@ TEST_F(Copy, ArgumentAndCreateFailures) {
   const CopyResult r = copy(*other, o.root, *hive, t.value("", "v"));
   EXPECT_EQ(r.count, 0u);
   EXPECT_EQ(r.code, G_FILE_ERROR_FAILED);
-  EXPECT_EQ(r.message, "failed to create key \"O\"");
+  EXPECT_EQ(r.message, "cannot create key \"O\": the key cannot be read");
 }
 
 }  // namespace

@@ -185,10 +185,12 @@ TEST_F(Security, ARecordOffTheListIsNotExtendedButTheRootsListIs) {
   EXPECT_TRUE(report.ok()) << problems(report);
 }
 
-TEST_F(Security, ACountAtZeroStaysZero) {
+TEST_F(Security, ARecordCountedTooLowIsLeftAlone) {
   b_.patch_u32(tree_.sk, 0x0C, 0);
   TolHivePtr hive = open(b_);
-  ASSERT_TRUE(tol_hive_store_security(*hive, tree_.key("B"), descriptor(20)));
+  g_autoptr(GError) error = nullptr;
+  EXPECT_FALSE(tol_hive_store_security(*hive, tree_.key("B"), descriptor(20), &error));
+  EXPECT_TRUE(g_error_matches(error, TOL_HIVE_ERROR, TOL_HIVE_ERROR_DAMAGED));
   EXPECT_EQ(field(*hive, tree_.sk, 0x0C), 0u);
 }
 

@@ -203,7 +203,9 @@ TEST_F(CopyTest, ThePaneShowingTheSameFileReadsItAgain) {
 
   // An edit in the left pane now keeps the copy on disk.
   TolCommit commit;
-  commit.operation = [](TolHive& hive) { return tol_hive_create_key(hive, hive.root_cell, "Later").has_value(); };
+  commit.operation = [](TolHive& hive, GError**) {
+    return tol_hive_create_key(hive, hive.root_cell, "Later").has_value();
+  };
   ASSERT_EQ(tol_pane_commit(left_, commit), TolCommitResult::kDone);
   EXPECT_TRUE(key_on_disk(file, "Later"));
   EXPECT_TRUE(key_on_disk(file, "Vendor\\b\\b2"));

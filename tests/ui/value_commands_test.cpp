@@ -179,7 +179,7 @@ TEST_F(ValueCommandsTest, RenameOntoAnotherValuesNameFailsAfterItsSnapshot) {
   ASSERT_NE(dialog, nullptr);
   set_text(dialog, "b");
   click_ok(dialog);
-  EXPECT_TRUE(toast_shown(overlay_, "Failed to rename the value (name collision?)"));
+  EXPECT_TRUE(toast_shown(overlay_, "Failed to rename the value: a value named \"b\" already exists"));
   EXPECT_FALSE(dialog_open("Rename value"));
   EXPECT_THAT(names_on_disk(file_, "Key"), ElementsAre("", "A", "B"));
   EXPECT_EQ(snapshots(left_), 1u);

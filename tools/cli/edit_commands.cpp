@@ -75,10 +75,29 @@ bool save(TolHive& hive) {
   return false;
 }
 
+// "cannot WHAT: REASON" on standard error; the reason is the engine's.
+Outcome refused(const std::string& what, const GError* error) {
+  fail(kFailed, "cannot " + what + ": " +
+                    (error && error->message ? error->message : std::string("unknown error")));
+  return std::nullopt;
+}
+
+// Damage found by the census is said once, before the operation: the
+// operation itself refuses only what would spread it.
+void warn_damage(TolHive& hive, const std::string& path) {
+  const TolCensus& census = tol_hive_census(hive);
+  if (census.problems == 0) return;
+  std::fprintf(stderr,
+               "tolvane-cli: warning: %s is damaged (%zu problems, see \"tolvane-cli check\"); "
+               "edits that would spread the damage are refused\n",
+               path.c_str(), census.problems);
+}
+
 int edit(const std::string& path, bool force, const std::function<Outcome(TolHive&)>& op) {
   TolHivePtr hive = open_hive(path);
   if (!hive) return kFailed;
   if (refuse_pending_log(*hive, force)) return kFailed;
+  warn_damage(*hive, path);
   tol_hive_make_writable(*hive);
   const Outcome line = op(*hive);
   if (!line) return kFailed;
@@ -127,11 +146,9 @@ int cmd_mkkey(std::span<const std::string> raw) {
         key = *found;
         continue;
       }
-      auto made = tol_hive_create_key(hive, key, name);
-      if (!made) {
-        fail(kFailed, "cannot create key \"" + std::string(name) + "\"");
-        return std::nullopt;
-      }
+      g_autoptr(GError) error = nullptr;
+      auto made = tol_hive_create_key(hive, key, name, &error);
+      if (!made) return refused("create key \"" + std::string(name) + "\"", error);
       key = *made;
       ++created;
     }
@@ -152,10 +169,8 @@ int cmd_rmkey(std::span<const std::string> raw) {
       return std::nullopt;
     }
     const std::string path = tol_hive_key_path(hive, *key);
-    if (!tol_hive_delete_key(hive, *key)) {
-      fail(kFailed, "cannot delete key " + path);
-      return std::nullopt;
-    }
+    g_autoptr(GError) error = nullptr;
+    if (!tol_hive_delete_key(hive, *key, &error)) return refused("delete key " + path, error);
     return "deleted key " + path;
   });
 }
@@ -174,11 +189,10 @@ int cmd_renkey(std::span<const std::string> raw) {
       return std::nullopt;
     }
     const std::string old_path = tol_hive_key_path(hive, *key);
-    auto renamed = tol_hive_rename_key(hive, *key, new_name);
-    if (!renamed) {
-      fail(kFailed, "cannot rename key " + old_path + " to \"" + new_name + "\" (name collision?)");
-      return std::nullopt;
-    }
+    g_autoptr(GError) error = nullptr;
+    auto renamed = tol_hive_rename_key(hive, *key, new_name, &error);
+    if (!renamed)
+      return refused("rename key " + old_path + " to \"" + new_name + "\"", error);
     return "renamed key " + old_path + " to " + tol_hive_key_path(hive, *renamed);
   });
 }
@@ -248,10 +262,9 @@ int cmd_set(std::span<const std::string> raw) {
   return edit(a.pos[0], a.force, [&](TolHive& hive) -> Outcome {
     auto key = resolve_key(hive, a.pos[1]);
     if (!key) return std::nullopt;
-    if (!tol_hive_set_value(hive, *key, a.pos[2], *type, *data)) {
-      fail(kFailed, "cannot set value " + display_value_name(a.pos[2]));
-      return std::nullopt;
-    }
+    g_autoptr(GError) error = nullptr;
+    if (!tol_hive_set_value(hive, *key, a.pos[2], *type, *data, &error))
+      return refused("set value " + display_value_name(a.pos[2]), error);
     return "set value " + display_value_name(a.pos[2]) + " of " + root_or(a.pos[1]) + " (" +
            tol_value_type_name(*type) + ", " + std::to_string(data->size()) + " bytes)";
   });
@@ -263,10 +276,9 @@ int cmd_rmval(std::span<const std::string> raw) {
   return edit(a.pos[0], a.force, [&](TolHive& hive) -> Outcome {
     auto key = resolve_key(hive, a.pos[1]);
     if (!key) return std::nullopt;
-    if (!tol_hive_delete_value(hive, *key, a.pos[2])) {
-      fail(kFailed, "no such value: " + display_value_name(a.pos[2]));
-      return std::nullopt;
-    }
+    g_autoptr(GError) error = nullptr;
+    if (!tol_hive_delete_value(hive, *key, a.pos[2], &error))
+      return refused("delete value " + display_value_name(a.pos[2]), error);
     return "deleted value " + display_value_name(a.pos[2]) + " of " + root_or(a.pos[1]);
   });
 }
@@ -277,15 +289,11 @@ int cmd_renval(std::span<const std::string> raw) {
   return edit(a.pos[0], a.force, [&](TolHive& hive) -> Outcome {
     auto key = resolve_key(hive, a.pos[1]);
     if (!key) return std::nullopt;
-    if (tol_hive_find_value(hive, *key, a.pos[2]) == TOL_NO_CELL) {
-      fail(kFailed, "no such value: " + display_value_name(a.pos[2]));
-      return std::nullopt;
-    }
-    if (!tol_hive_rename_value(hive, *key, a.pos[2], a.pos[3])) {
-      fail(kFailed, "cannot rename value " + display_value_name(a.pos[2]) + " to " +
-                        display_value_name(a.pos[3]) + " (name collision?)");
-      return std::nullopt;
-    }
+    g_autoptr(GError) error = nullptr;
+    if (!tol_hive_rename_value(hive, *key, a.pos[2], a.pos[3], &error))
+      return refused("rename value " + display_value_name(a.pos[2]) + " to " +
+                         display_value_name(a.pos[3]),
+                     error);
     return "renamed value " + display_value_name(a.pos[2]) + " to " +
            display_value_name(a.pos[3]);
   });
@@ -322,8 +330,11 @@ int cmd_copy(std::span<const std::string> raw) {
       g_clear_error(&error);
       return std::nullopt;
     }
-    g_clear_error(&error);  // a failure below the top key does not stop the copy
-    return "copied " + std::to_string(count) + (count == 1 ? " key" : " keys");
+    // A failure below the top key does not stop the copy, but is said.
+    std::string line = "copied " + std::to_string(count) + (count == 1 ? " key" : " keys");
+    if (error) line += " (some parts failed: " + std::string(error->message) + ")";
+    g_clear_error(&error);
+    return line;
   });
 }
 
@@ -352,10 +363,9 @@ int cmd_sd(std::span<const std::string> raw) {
   return edit(a.pos[0], a.force, [&](TolHive& hive) -> Outcome {
     auto key = resolve_key(hive, a.pos[1]);
     if (!key) return std::nullopt;
-    if (!tol_hive_store_security(hive, *key, *bytes)) {
-      fail(kFailed, "cannot store the security descriptor");
-      return std::nullopt;
-    }
+    g_autoptr(GError) error = nullptr;
+    if (!tol_hive_store_security(hive, *key, *bytes, &error))
+      return refused("store the security descriptor", error);
     return "stored a security descriptor of " + std::to_string(bytes->size()) + " bytes for " +
            root_or(a.pos[1]);
   });

@@ -21,6 +21,7 @@ int cmd_info(std::span<const std::string> args) {
   const std::uint32_t computed = tol_hive_checksum(base);
   const std::uint32_t primary = tol_hive_primary_sequence(*hive);
   const std::uint32_t secondary = tol_hive_secondary_sequence(*hive);
+  std::printf("version: %u.%u\n", tol_hive_major_version(*hive), tol_hive_minor_version(*hive));
   std::printf("root key name: %s\n", tol_hive_key_name(*hive, hive->root_cell).c_str());
   std::printf("root cell offset: 0x%08x\n", hive->root_cell);
   std::printf("bins length: %u\n", hive->bins_length);
