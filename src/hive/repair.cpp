@@ -368,8 +368,9 @@ class Repair {
         continue;
       }
       Candidate c{entries[i], {}};
+      // A name that is not sound makes no path: the parent's path tells where.
       if (const char* why = check_name(tol::stored_key_name(in_, entries[i]), true, c.name)) {
-        drop(child_path(path, c.name.text), why);
+        drop(path, "subkey " + std::to_string(i) + " \"" + c.name.text + "\": " + why);
         continue;
       }
       found.push_back(std::move(c));
