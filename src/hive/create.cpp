@@ -194,6 +194,8 @@ bool write_all(int fd, std::span<const std::uint8_t> bytes) {
 
 }  // namespace
 
+std::vector<std::uint8_t> tol_default_security_descriptor() { return default_descriptor(); }
+
 bool tol_hive_create_file(const std::string& path, std::string_view root_name, GError** error) {
   const TolEncodedName name = tol_name_encode(root_name);
   const bool valid_utf8 = g_utf8_validate(root_name.data(), static_cast<gssize>(root_name.size()), nullptr);

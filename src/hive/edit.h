@@ -100,6 +100,33 @@ bool tol_hive_edit_allowed(TolHive& hive,
                            const std::function<void(std::vector<std::uint32_t>&)>& collect,
                            GError** error);
 
+// --- Records, for writers that lay out a hive record by record. ------------------
+
+// The fields of an nk record that are not the name, the flags or the time.
+struct TolNkFields {
+  std::uint32_t parent = TOL_NO_CELL;
+  std::uint32_t subkey_count = 0;
+  std::uint32_t volatile_count = 0;
+  std::uint32_t subkey_list = TOL_NO_CELL;
+  std::uint32_t volatile_list = TOL_NO_CELL;
+  std::uint32_t value_count = 0;
+  std::uint32_t value_list = TOL_NO_CELL;
+  std::uint32_t sk = TOL_NO_CELL;
+  std::uint32_t class_cell = TOL_NO_CELL;
+  std::uint32_t largest_subkey_name = 0;
+  std::uint32_t largest_subkey_class = 0;
+  std::uint32_t largest_value_name = 0;
+  std::uint32_t largest_value_data = 0;
+  std::uint16_t class_length = 0;
+};
+// A new nk record stamped with the current time, flags only the name's form.
+std::uint32_t tol_hive_write_nk(TolHive& hive, const TolEncodedName& name, const TolNkFields& f);
+// A new vk record naming data already stored.
+std::uint32_t tol_hive_write_vk(TolHive& hive, const TolEncodedName& name, std::uint32_t type,
+                                TolDataFields data);
+// A new subkey list of the entries in the given order (at most 65535 of them).
+std::uint32_t tol_hive_write_subkey_list(TolHive& hive, const std::vector<std::uint32_t>& entries);
+
 // --- Lists. ----------------------------------------------------------------------
 
 std::uint32_t tol_hive_list_remove(TolHive& hive, std::uint32_t list, std::uint32_t count,

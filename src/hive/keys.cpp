@@ -116,23 +116,7 @@ std::uint32_t utf16_bytes(const TolEncodedName& name) {
   return name.one_byte ? std::uint32_t{name.length} * 2 : name.length;
 }
 
-// The fields of an nk record that are not the name, the flags or the time.
-struct NkFields {
-  std::uint32_t parent = TOL_NO_CELL;
-  std::uint32_t subkey_count = 0;
-  std::uint32_t volatile_count = 0;
-  std::uint32_t subkey_list = TOL_NO_CELL;
-  std::uint32_t volatile_list = TOL_NO_CELL;
-  std::uint32_t value_count = 0;
-  std::uint32_t value_list = TOL_NO_CELL;
-  std::uint32_t sk = TOL_NO_CELL;
-  std::uint32_t class_cell = TOL_NO_CELL;
-  std::uint32_t largest_subkey_name = 0;
-  std::uint32_t largest_subkey_class = 0;
-  std::uint32_t largest_value_name = 0;
-  std::uint32_t largest_value_data = 0;
-  std::uint16_t class_length = 0;
-};
+using NkFields = TolNkFields;
 
 NkFields read_fields(tol::ByteView key) {
   NkFields f;
@@ -571,4 +555,12 @@ std::optional<std::uint32_t> tol_hive_rename_key(TolHive& hive, std::uint32_t ke
 
   tol_hive_free_cell(hive, key);
   return nk;
+}
+
+std::uint32_t tol_hive_write_nk(TolHive& hive, const TolEncodedName& name, const TolNkFields& f) {
+  return write_nk(hive, name, f);
+}
+
+std::uint32_t tol_hive_write_subkey_list(TolHive& hive, const std::vector<std::uint32_t>& entries) {
+  return write_li(hive, entries, static_cast<std::uint32_t>(entries.size() * 4 + 4));
 }

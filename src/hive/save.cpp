@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <optional>
 #include <span>
 #include <string>
@@ -113,17 +114,25 @@ void seal_base_block(TolHive& hive) {
   base.put_u32(TOL_BASE_CHECKSUM, tol_hive_checksum(base.view()));
 }
 
-}  // namespace
+// Moves the temporary file to a path that must stay free until then. Where the
+// file system cannot rename without replacing, a hard link does the same.
+int move_into_free_path(const char* from, const char* to) {
+  if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return -1;
+  if (::link(from, to) != 0) return -1;
+  ::unlink(from);
+  return 0;
+}
 
-void tol_hive_save_set_io(const TolSaveIo* io) { g_io = io != nullptr ? *io : kRealIo; }
-
-bool tol_hive_save(TolHive& hive, GError** error) {
-  if (!hive.writable || !hive.dirty) return true;
+// The save itself: `replace` swaps the file at hive.path, otherwise the path
+// must not name anything and the file's attributes come from `model`.
+bool write_image(TolHive& hive, bool replace, const std::string& model, GError** error) {
   tol_hive_whole_bins(hive);
   seal_base_block(hive);
 
   std::optional<struct stat> original;
-  if (struct stat st {}; ::stat(hive.path.c_str(), &st) == 0) original = st;
+  if (struct stat st {}; ::stat(replace ? hive.path.c_str() : model.c_str(), &st) == 0)
+    original = st;
 
   // unlink removes a symbolic link itself, never its target, so a link planted
   // at the temporary path cannot redirect the write; O_EXCL|O_NOFOLLOW then
@@ -146,10 +155,26 @@ bool tol_hive_save(TolHive& hive, GError** error) {
   const bool closed = fd.close();
   if (flushed) err = errno;
   if (!flushed || !closed) return fail(error, err, failed);
-  if (g_io.rename(temp.c_str(), hive.path.c_str()) != 0) return fail(error, errno, failed);
+  const int moved = replace ? g_io.rename(temp.c_str(), hive.path.c_str())
+                            : move_into_free_path(temp.c_str(), hive.path.c_str());
+  if (moved != 0) return fail(error, errno, failed);
   temp.keep();
 
   flush_directory(hive.path);
   hive.dirty = false;
   return true;
+}
+
+}  // namespace
+
+void tol_hive_save_set_io(const TolSaveIo* io) { g_io = io != nullptr ? *io : kRealIo; }
+
+bool tol_hive_save(TolHive& hive, GError** error) {
+  if (!hive.writable || !hive.dirty) return true;
+  return write_image(hive, true, {}, error);
+}
+
+bool tol_hive_save_new(TolHive& hive, const std::string& attributes_of, GError** error) {
+  tol_hive_make_writable(hive);
+  return write_image(hive, false, attributes_of, error);
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "hive/hive.h"
@@ -15,6 +16,10 @@
 // Writes base block and bins to "<path>.tolvane-tmp", flushes, renames it over
 // the hive and flushes the directory. True when nothing needed writing.
 bool tol_hive_save(TolHive& hive, GError** error);
+// The same for a hive image that becomes a new file at hive.path: nothing may
+// exist there, from the start until the file is in place (G_FILE_ERROR_EXIST
+// otherwise). The file gets the permissions and owner of `attributes_of`.
+bool tol_hive_save_new(TolHive& hive, const std::string& attributes_of, GError** error);
 
 // The system calls the save makes, replaceable so tests can make each one fail.
 struct TolSaveIo {

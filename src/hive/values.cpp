@@ -317,3 +317,8 @@ bool tol_hive_rename_value(TolHive& hive, std::uint32_t key, std::string_view ol
   raise_largest(hive, key, {tol_name_utf16_bytes(new_name), data_bytes(data)});
   return true;
 }
+
+std::uint32_t tol_hive_write_vk(TolHive& hive, const TolEncodedName& name, std::uint32_t type,
+                                TolDataFields data) {
+  return write_vk(hive, name, type, data);
+}

@@ -135,3 +135,38 @@ TEST_F(CliTest, InfoReportsChecksumAndPendingLogs) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CliTest, RepairListsDropsAndSizesAndNeverOverwrites) {
+  HiveBuilder b;
+  KeySpec root{.name = "ROOT"};
+  root.subkeys = {KeySpec{.name = "Dup"}, KeySpec{.name = "DUP"}, KeySpec{.name = "Other"}};
+  root.keep_order = true;
+  root.list = ListKind::li;
+  b.tree(root);
+  const std::string in = write(b);
+  const std::string out = std::string(dir_) + "/repaired.hiv";
+  files_.push_back(out);
+
+  Outcome r = cli({"repair", in, out});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("dropped: DUP: an earlier sibling has the same name\n"), std::string::npos)
+      << r.out;
+  GStatBuf before{};
+  GStatBuf after{};
+  ASSERT_EQ(g_stat(in.c_str(), &before), 0);
+  ASSERT_EQ(g_stat(out.c_str(), &after), 0);
+  EXPECT_NE(r.out.find("size: " + std::to_string(before.st_size) + " -> " +
+                       std::to_string(after.st_size) + " bytes\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(cli({"check", out}).status, 0);
+
+  r = cli({"repair", in, out});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.rfind("tolvane-cli: cannot repair \"" + in + "\": ", 0), 0u) << r.err;
+  EXPECT_EQ(cli({"repair", in}).status, 2);
+}
+
+}  // namespace

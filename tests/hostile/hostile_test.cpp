@@ -248,6 +248,8 @@ TEST_P(HostileHives, SurviveReadingAndEditing) {
   }
   if (g_file_test((dir_.path() + "/" + kCopyFile).c_str(), G_FILE_TEST_EXISTS))
     saved.push_back({dir_.path() + "/" + kCopyFile, "copy", true, false});
+  if (g_file_test((dir_.path() + "/" + kRepairedFile).c_str(), G_FILE_TEST_EXISTS))
+    saved.push_back({dir_.path() + "/" + kRepairedFile, "repair", true, false});
   judge_by_peers(saved, peers);
 
   if (HasFailure()) std::printf("%s", child.output.c_str());
@@ -255,18 +257,19 @@ TEST_P(HostileHives, SurviveReadingAndEditing) {
   if (const char* dump = g_getenv("TOL_HOSTILE_DUMP")) {
     g_mkdir_with_parents(dump, 0755);
     std::error_code ec;
-    for (const char* file : {"", kEditedFile, kPrunedFile, kCopyFile})
+    for (const char* file : {"", kEditedFile, kPrunedFile, kCopyFile, kRepairedFile})
       std::filesystem::copy_file(
           *file ? dir_.path() + "/" + file : file_,
           std::string(dump) + "/" + hive.name + (*file ? "." : "") + file + (*file ? "" : ".hiv"),
           std::filesystem::copy_options::overwrite_existing, ec);
   }
   std::printf(
-      "[hostile] %-26s %5.2f s %6ld KiB  check %-13s edit %-9s delete %-9s copy %-4s peers %s  "
-      "(%s)\n",
+      "[hostile] %-26s %5.2f s %6ld KiB  check %-13s edit %-9s delete %-9s copy %-4s repair %-9s "
+      "peers %s  (%s)\n",
       hive.name.c_str(), seconds, child.peak_kib, report.get("check").c_str(),
       report.get("edit.result").c_str(), report.get("delete.result").c_str(),
-      report.get("copy.keys").substr(0, 4).c_str(), peers.c_str(), report.get("edit.ops").c_str());
+      report.get("copy.keys").substr(0, 4).c_str(), report.get("repair").c_str(), peers.c_str(),
+      report.get("edit.ops").c_str());
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, HostileHives,

@@ -14,6 +14,7 @@
 
 #include "hive/check.h"
 #include "hive/copy.h"
+#include "hive/repair.h"
 #include "hive/create.h"
 #include "hive/edit.h"
 #include "hive/hive.h"
@@ -280,6 +281,7 @@ class Probe {
     edit_session();
     delete_session();
     copy_session(*hive);
+    repair_session(*hive);
     return std::move(report_);
   }
 
@@ -529,6 +531,31 @@ class Probe {
     for (const auto& line : tol_hive_check(*saved).problems)
       if (line.find("keys nested deeper than") == std::string::npos)
         return fail("copy: the destination was saved damaged: " + line);
+  }
+
+  // Whatever the input holds, the repaired hive is sound; a sound input loses
+  // no more than its unsound names and does not grow.
+  void repair_session(const TolHive& source) {
+    const std::string path = dir_ + "/" + kRepairedFile;
+    step("repair");
+    TolRepairReport report;
+    GError* error = nullptr;
+    if (!tol_hive_repair(source, path, report, &error)) {
+      set("repair", std::string("refused: ") + (error ? error->message : ""));
+      g_clear_error(&error);
+      return;
+    }
+    set("repair", std::to_string(report.drops.size()) + " drops");
+    TolHivePtr saved = tol_hive_open(path, nullptr);
+    if (!saved) return fail("repair: the new hive does not open");
+    const TolCheckReport check = tol_hive_check(*saved);
+    if (!check.ok()) fail("repair: the new hive is damaged: " + check.problems.front());
+    // The check passes names Windows would not (a backslash, broken UTF-16);
+    // only those may go.
+    for (const TolRepairDrop& d : report.drops)
+      if (hive_.sound && d.reason.find("the name") == std::string::npos)
+        return fail("repair dropped from a sound hive: " + d.path + ": " + d.reason);
+    if (hive_.sound && report.size_after > report.size_before) fail("repair grew a sound hive");
   }
 
   const HostileHive& hive_;

@@ -30,10 +30,11 @@ struct ProbeReport {
 };
 
 // Files the probe writes into `dir`: the edited, the pruned and the copy
-// destination hive, when a session saved one.
+// destination hive, when a session saved one, and the repaired hive.
 inline constexpr const char* kEditedFile = "edited.hiv";
 inline constexpr const char* kPrunedFile = "pruned.hiv";
 inline constexpr const char* kCopyFile = "copy.hiv";
+inline constexpr const char* kRepairedFile = "repaired.hiv";
 
 // `file` holds the hive's image.
 ProbeReport probe_hive(const HostileHive& hive, const std::string& file, const std::string& dir);

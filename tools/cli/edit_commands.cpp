@@ -14,6 +14,7 @@
 #include "hive/copy.h"
 #include "hive/create.h"
 #include "hive/edit.h"
+#include "hive/repair.h"
 #include "hive/save.h"
 #include "hive/security.h"
 #include "value/codec.h"
@@ -385,6 +386,35 @@ int cmd_check(std::span<const std::string> raw) {
   return report.ok() ? kOk : kFailed;
 }
 
+int cmd_repair(std::span<const std::string> raw) {
+  const Args a = parse(raw);
+  if (a.bad || a.force || a.pos.size() != 2) return usage_error(*find_command("repair"));
+  const std::string& in = a.pos[0];
+  auto cannot = [&in](std::string_view why) {
+    return fail(kFailed, "cannot repair \"" + in + "\": " + std::string(why));
+  };
+  GError* error = nullptr;
+  TolHivePtr hive = tol_hive_open(in, &error);
+  if (!hive) {
+    const int rc = cannot(error ? error->message : "cannot open the hive");
+    g_clear_error(&error);
+    return rc;
+  }
+  TolRepairReport report;
+  if (!tol_hive_repair(*hive, a.pos[1], report, &error)) {
+    const int rc = cannot(error ? error->message : "writing the new hive failed");
+    g_clear_error(&error);
+    return rc;
+  }
+  for (const TolRepairDrop& d : report.drops)
+    std::printf("dropped: %s: %s\n", d.path.empty() ? "\\" : d.path.c_str(), d.reason.c_str());
+  std::printf("%u keys, %u values, %u security records\n", report.keys, report.values,
+              report.security_records);
+  std::printf("size: %llu -> %llu bytes\n", static_cast<unsigned long long>(report.size_before),
+              static_cast<unsigned long long>(report.size_after));
+  return kOk;
+}
+
 constexpr Command kEditCommands[] = {
     {"new", "HIVE [--root-name NAME]", "write a new empty hive (never overwrites a file)", cmd_new},
     {"mkkey", "HIVE KEY [--force]", "create the key and any missing keys above it", cmd_mkkey},
@@ -402,6 +432,10 @@ constexpr Command kEditCommands[] = {
     {"sd", "HIVE KEY [--set HEX] [--force]",
      "print the key's security descriptor as hex, or store a new one for this key alone", cmd_sd},
     {"check", "HIVE", "consistency report; exit status 1 when something is wrong", cmd_check},
+    {"repair", "IN OUT",
+     "write to the new file OUT everything of IN that can still be read, compacted; lists what "
+     "was dropped",
+     cmd_repair},
 };
 
 }  // namespace
