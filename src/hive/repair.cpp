@@ -24,40 +24,9 @@
 
 namespace {
 
-// Stands in for tol_hive_minor_version (hive.h) until that arrives from main.
-std::uint32_t minor_version_until_merge(const TolHive& hive) { return hive.base().u32(0x18); }
-
-// Hives before version 1.4 know no big data records: Windows keeps data of
-// any length there in one cell, and would not read a db record.
-bool one_cell_big_data(const TolHive& hive) { return minor_version_until_merge(hive) <= 3; }
-
-// tol_hive_value_data, and data of a 1.3 hive in one cell. The one-cell case
-// goes away once tol_hive_value_data reads by version.
-std::vector<std::uint8_t> read_value_data(const TolHive& hive, std::uint32_t length_field,
-                                          std::uint32_t offset_field) {
-  const std::uint32_t length = length_field & ~TOL_DATA_INLINE_BIT;
-  if ((length_field & TOL_DATA_INLINE_BIT) == 0 && length > TOL_BIG_DATA_SEGMENT &&
-      one_cell_big_data(hive)) {
-    if (const auto cell = tol_hive_cell(hive, offset_field); cell && cell->size() >= length) {
-      const auto bytes = cell->sub(0, length).span();
-      return {bytes.begin(), bytes.end()};
-    }
-  }
-  return tol_hive_value_data(hive, length_field, offset_field);
-}
-
 // The claimed length of a value's data, what a reader should get.
 std::uint32_t claimed_length(std::uint32_t length_field) {
   return length_field & ~TOL_DATA_INLINE_BIT;
-}
-
-std::optional<TolDataFields> store_value_data(TolHive& out, std::span<const std::uint8_t> data,
-                                              bool one_cell) {
-  if (!one_cell || data.size() <= TOL_BIG_DATA_SEGMENT) return tol_hive_store_data(out, data);
-  const auto n = static_cast<std::uint32_t>(data.size());
-  const std::uint32_t cell = tol_hive_alloc_cell(out, n);
-  tol_hive_cell_mut(out, cell)->put_bytes(0, data);
-  return TolDataFields{n, cell};
 }
 
 // Windows refuses longer key names.
@@ -135,7 +104,7 @@ std::vector<std::size_t> windows_order(const std::vector<T>& items, std::vector<
 class Repair {
  public:
   Repair(const TolHive& in, TolHive& out, TolRepairReport& report)
-      : in_(in), out_(out), report_(report), visited_(in.bins_length), one_cell_(one_cell_big_data(in)) {}
+      : in_(in), out_(out), report_(report), visited_(in.bins_length) {}
 
   // The new root key's offset, or nothing when the input's root is unreadable.
   std::optional<std::uint32_t> run() {
@@ -321,12 +290,12 @@ class Repair {
       const tol::ByteView vk = *tol_hive_vk(in_, c.off);
       const std::uint32_t length_field = vk.u32(TOL_VK_DATA_LENGTH);
       const std::vector<std::uint8_t> data =
-          read_value_data(in_, length_field, vk.u32(TOL_VK_DATA_OFFSET));
+          tol_hive_value_data(in_, length_field, vk.u32(TOL_VK_DATA_OFFSET));
       const std::string label = "value \"" + c.name.text + "\": ";
       if (data.size() < claimed_length(length_field))
         drop(path, label + "only " + std::to_string(data.size()) + " of " +
                        std::to_string(claimed_length(length_field)) + " data bytes are readable");
-      const auto fields = store_value_data(out_, data, one_cell_);
+      const auto fields = tol_hive_store_data(out_, data);
       if (!fields) {
         drop(path, label + "the data are too long to store");
         continue;
@@ -430,7 +399,6 @@ class Repair {
   TolRepairReport& report_;
   // By nk offset: a key is written once however many lists name it.
   std::vector<bool> visited_;
-  const bool one_cell_;
   std::vector<SecurityRecord> security_;
   std::unordered_map<std::uint32_t, std::size_t> by_source_;
   std::unordered_map<std::string, std::size_t> by_descriptor_;
