@@ -27,6 +27,14 @@ void tol_pane_new_value_quick(TolPane* self, const char* type_name);
 void tol_pane_modify_value(TolPane* self, guint position);
 void tol_pane_show_new_value(TolPane* self);
 
+// hive_health.cpp: the check of a loaded file, run off the main thread, says
+// once per file in a toast and the path label's tooltip when it found damage;
+// the full report in a dialog; repair into a new file opened in a new tab
+// (false when nothing was written).
+void tol_pane_announce_damage(TolPane* self, const char* path);
+void tol_pane_show_check_report(TolPane* self);
+bool tol_pane_repair_to_new_tab(TolPane* self);
+
 // security_editor.cpp: the selected key's security descriptor as hex.
 void tol_pane_edit_security(TolPane* self);
 

@@ -36,6 +36,12 @@ void on_delete_key(GSimpleAction*, GVariant*, gpointer pane) {
 void on_permissions(GSimpleAction*, GVariant*, gpointer pane) {
   tol_pane_edit_security(TOL_PANE(pane));
 }
+void on_check_hive(GSimpleAction*, GVariant*, gpointer pane) {
+  tol_pane_show_check_report(TOL_PANE(pane));
+}
+void on_repair_hive(GSimpleAction*, GVariant*, gpointer pane) {
+  tol_pane_repair_to_new_tab(TOL_PANE(pane));
+}
 void on_value_modify(GSimpleAction*, GVariant*, gpointer pane) {
   auto* self = TOL_PANE(pane);
   guint position = gtk_single_selection_get_selected(self->value_selection);
@@ -57,6 +63,8 @@ const GActionEntry kActions[] = {
     {"export", on_export, nullptr, nullptr, nullptr, {}},
     {"copy-name", on_copy_name, nullptr, nullptr, nullptr, {}},
     {"permissions", on_permissions, nullptr, nullptr, nullptr, {}},
+    {"check-hive", on_check_hive, nullptr, nullptr, nullptr, {}},
+    {"repair-hive", on_repair_hive, nullptr, nullptr, nullptr, {}},
     {"value-modify", on_value_modify, nullptr, nullptr, nullptr, {}},
     {"value-rename", on_value_rename, nullptr, nullptr, nullptr, {}},
     {"value-delete", on_value_delete, nullptr, nullptr, nullptr, {}},

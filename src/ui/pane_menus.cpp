@@ -48,6 +48,10 @@ GMenuModel* tol_pane_key_tree_menu_model() {
   append(more, _("Copy key name"), "pane.copy-name");
   append(more, _("Permissions..."), "pane.permissions");
   append_section(menu, more);
+  GMenu* hive = g_menu_new();
+  append(hive, _("Check hive…"), "pane.check-hive");
+  append(hive, _("Repair or compact…"), "pane.repair-hive");
+  append_section(menu, hive);
   return G_MENU_MODEL(menu);
 }
 

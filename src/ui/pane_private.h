@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,8 @@ struct TolPaneData {
   TolHivePtr hive;
   std::string type_ahead;
   gint64 type_ahead_time = 0;
+  // Files whose damage has been announced: once per file, not at every reload.
+  std::set<std::string> damage_announced;
   // The last search's results; the result rows point into it.
   std::shared_ptr<void> search_results;
 };

@@ -43,6 +43,10 @@ void tol_security_apply(SecurityEditor* editor) {
   // undo step (that changes nothing).
   TolCommit commit;
   commit.operation = [&](TolHive& hive, GError** error) {
+    // An invalid descriptor needs no reason behind the failure text.
+    if (!tol_security_descriptor_valid(*descriptor))
+      return false;
+    commit.failure = _("Failed to store the security descriptor");
     return tol_hive_store_security(hive, key, *descriptor, error);
   };
   commit.failure = _("Invalid SECURITY_DESCRIPTOR_RELATIVE");

@@ -3,6 +3,7 @@
 // the tree while no hive is shown.
 #include <glib/gi18n-lib.h>
 
+#include "ui/commands.h"
 #include "ui/commit.h"
 #include "ui/key_tree.h"
 #include "ui/pane_private.h"
@@ -246,6 +247,7 @@ bool tol_pane_load_hive(TolPane* self, const char* path) {
   gtk_label_set_text(GTK_LABEL(self->path_label), path);
   gtk_widget_set_tooltip_text(self->path_label, path);
   warn_if_pending_log(self, *self->d->hive, path);
+  tol_pane_announce_damage(self, path);
 
   gtk_single_selection_set_selected(self->key_tree_selection, 0);
   tol_pane_refresh_values(self);

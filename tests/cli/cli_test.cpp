@@ -3,6 +3,7 @@
 #include <glib/gstdio.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -132,6 +133,44 @@ TEST_F(CliTest, InfoReportsChecksumAndPendingLogs) {
   r = cli({"info", write(dirty, "dirty.hiv")});
   EXPECT_NE(r.out.find("checksum: mismatch (stored 0x12345678"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("dirty: yes"), std::string::npos);
+
+  HiveBuilder old;
+  old.set_minor_version(3);
+  old.tree(KeySpec{.name = "ROOT"});
+  EXPECT_NE(cli({"info", write(old, "old.hiv")}).out.find("version: 1.3\n"), std::string::npos);
+}
+
+TEST_F(CliTest, EditRefusalsSayWhyAndDamageIsWarnedOnce) {
+  HiveBuilder sound;
+  sound.tree(KeySpec{.name = "ROOT",
+                     .subkeys = {KeySpec{.name = "Software",
+                                         .subkeys = {KeySpec{.name = "Zeta"}, KeySpec{.name = "alpha"}}}}});
+  const std::string hive = write(sound, "sound.hiv");
+  Outcome r = cli({"renkey", hive, "Software\\Zeta", "ALPHA"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "tolvane-cli: cannot rename key Software\\Zeta to \"ALPHA\": a key named "
+                   "\"alpha\" already exists\n");
+  r = cli({"rmval", hive, "Software", "Nope"});
+  EXPECT_EQ(r.err, "tolvane-cli: cannot delete value Nope: there is no value named \"Nope\"\n");
+
+  // A and B share one subkey list: editing below B would change A too.
+  HiveBuilder b;
+  const BuiltTree t = b.tree(KeySpec{.name = "ROOT", .subkeys = {KeySpec{.name = "A"}, KeySpec{.name = "B"}}});
+  b.patch_u32(t.key("B"), 0x1C, b.li({b.nk(NkRecord{.name = encode_name("x"), .parent = t.key("A")})}));
+  b.patch_u32(t.key("B"), 0x14, 1);
+  b.patch_u32(t.key("A"), 0x1C, b.read_u32(t.key("B"), 0x1C));
+  b.patch_u32(t.key("A"), 0x14, 1);
+  const std::string damaged = write(b, "damaged.hiv");
+  r = cli({"mkkey", damaged, "B\\New"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("tolvane-cli: warning: " + damaged + " is damaged ("), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("tolvane-cli: cannot create key \"New\": the hive is damaged here: the "
+                       "subkey list at "),
+            std::string::npos)
+      << r.err;
+  r = cli({"set", damaged, "\\", "v", "REG_DWORD", "1"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
 }
 
 }  // namespace

@@ -153,7 +153,7 @@ TEST_F(KeyCommandsTest, RenameKeyWithF2AndACollision) {
   dialog = run_action("pane.rename-key", "Rename key");
   ASSERT_NE(dialog, nullptr);
   answer_dialog(dialog, "classes");
-  EXPECT_TRUE(toast_taken(overlay_, "Rename failed (empty name or collision with an existing key?)"));
+  EXPECT_TRUE(toast_taken(overlay_, "Failed to rename the key: a key named \"Classes\" already exists"));
   EXPECT_EQ(shown_dialog("Rename key"), nullptr);
   EXPECT_EQ(snapshots(left_), 2u);
   EXPECT_TRUE(key_on_disk(file_, "Software\\Maker"));

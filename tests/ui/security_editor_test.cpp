@@ -3,6 +3,7 @@
 // afterwards, and the undo step every checked descriptor leaves.
 #include "value_fixture.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -16,6 +17,7 @@ namespace tol_test {
 namespace {
 
 using tol::test::Bytes;
+using ::testing::HasSubstr;
 
 constexpr char kTitle[] = "Security descriptor (self-relative, hex)";
 constexpr char kInvalid[] = "Invalid SECURITY_DESCRIPTOR_RELATIVE";
@@ -126,14 +128,16 @@ TEST_F(SecurityEditorTest, StoresACopyForTheKeyAloneAndMovesOneReference) {
   }
 }
 
-TEST_F(SecurityEditorTest, AnOldRecordWithoutReferencesStaysAtZero) {
+TEST_F(SecurityEditorTest, ARecordCountedTooLowIsRefusedWithTheReason) {
   open_tree(0);
   GtkWidget* dialog = open_editor("A");
   ASSERT_NE(dialog, nullptr);
   set_text(dialog, header_only());
   click_ok(dialog);
+  EXPECT_THAT(take_toast(overlay_, "Failed to store the security descriptor: "),
+              HasSubstr("the hive is damaged here: the security record at"));
   Disk d = disk();
-  EXPECT_NE(d.sk("A"), tree_.sk);
+  EXPECT_EQ(d.sk("A"), tree_.sk);
   EXPECT_EQ(d.field(tree_.sk, 0x0C), 0u);
 }
 

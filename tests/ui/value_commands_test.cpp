@@ -99,7 +99,7 @@ TEST_F(ValueCommandsTest, DeleteOfAValueTheKeyNoLongerHasFailsAfterItsSnapshot) 
   // The command acts in the key selected when the answer comes.
   select(left_, "Empty");
   tol_compat_alert_respond(alert, "delete");
-  EXPECT_TRUE(toast_shown(overlay_, "Failed to delete the value"));
+  EXPECT_TRUE(toast_shown(overlay_, "Failed to delete the value: there is no value named \"B\""));
   EXPECT_EQ(snapshots(left_), 1u);
   EXPECT_THAT(names_on_disk(file_, "Key"), ElementsAre("", "A", "B"));
 }
