@@ -3,8 +3,6 @@
 // none of these cells are even collected.
 #include <glib/gi18n-lib.h>
 
-#include <unordered_set>
-
 #include "hive/check.h"
 #include "hive/edit.h"
 
@@ -59,15 +57,10 @@ void tol_footprint_value(const TolHive& hive, std::uint32_t vk, std::vector<std:
 }
 
 void tol_footprint_subtree(const TolHive& hive, std::uint32_t nk, std::vector<std::uint32_t>& out) {
-  std::unordered_set<std::uint32_t> seen;
-  std::vector<std::pair<std::uint32_t, int>> pending = {{nk, 0}};
-  while (!pending.empty()) {
-    const auto [key, level] = pending.back();
-    pending.pop_back();
-    if (level >= TOL_MAX_KEY_DEPTH || !seen.insert(key).second) continue;
+  tol_hive_walk_subtree(hive, nk, [&](std::uint32_t key) {
     tol_footprint_key(hive, key, {true, true, true, true}, out);
-    for (const std::uint32_t sub : tol_hive_subkeys(hive, key)) pending.emplace_back(sub, level + 1);
-  }
+    return true;
+  });
 }
 
 bool tol_hive_edit_allowed(TolHive& hive, const std::function<void(std::vector<std::uint32_t>&)>& collect,

@@ -9,6 +9,7 @@
 #include <glib.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -128,6 +129,11 @@ void tol_hive_collect_list(const TolHive& hive, std::uint32_t list,
 // The first direct subkey whose name matches ASCII case-insensitively.
 std::optional<std::uint32_t> tol_hive_find_subkey(const TolHive& hive, std::uint32_t parent,
                                                   std::string_view name);
+// Calls `visit` once for the key and once for every distinct key below it,
+// depth first, down to the depth limit; `visit` returns false to stop. Lists
+// that name a key twice or loop back cost nothing extra.
+void tol_hive_walk_subtree(const TolHive& hive, std::uint32_t nk,
+                           const std::function<bool(std::uint32_t key)>& visit);
 // Names from the root down to the key joined by "\\", without the root's own
 // name: "" for the root, at most TOL_MAX_PATH_NAMES names (those nearest the key).
 std::string tol_hive_key_path(const TolHive& hive, std::uint32_t nk);

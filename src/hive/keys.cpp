@@ -246,18 +246,12 @@ class Release {
 // Whether the key's own subtree lists the key again. Renaming frees the old
 // record, which such a list would go on naming.
 bool lists_itself(const TolHive& hive, std::uint32_t key) {
-  std::unordered_set<std::uint32_t> seen;
-  std::vector<std::pair<std::uint32_t, int>> pending = {{key, 0}};
-  while (!pending.empty()) {
-    const auto [nk, level] = pending.back();
-    pending.pop_back();
-    if (level >= TOL_MAX_KEY_DEPTH || !seen.insert(nk).second) continue;
-    for (const std::uint32_t sub : tol_hive_subkeys(hive, nk)) {
-      if (sub == key) return true;
-      pending.emplace_back(sub, level + 1);
-    }
-  }
-  return false;
+  bool found = false;
+  tol_hive_walk_subtree(hive, key, [&](std::uint32_t nk) {
+    for (const std::uint32_t sub : tol_hive_subkeys(hive, nk)) found = found || sub == key;
+    return !found;
+  });
+  return found;
 }
 
 // Why a name cannot be stored as a key's name.

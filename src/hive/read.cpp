@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <optional>
+#include <unordered_set>
 
 #include "hive/cell_bounds.h"
 #include "hive/hive.h"
@@ -203,6 +204,19 @@ bool tol_hive_read_value(const TolHive& hive, std::uint32_t nk, std::uint32_t in
   out.type = vk->u32(TOL_VK_TYPE);
   out.data = tol_hive_value_data(hive, vk->u32(TOL_VK_DATA_LENGTH), vk->u32(TOL_VK_DATA_OFFSET));
   return true;
+}
+
+void tol_hive_walk_subtree(const TolHive& hive, std::uint32_t nk,
+                           const std::function<bool(std::uint32_t key)>& visit) {
+  std::unordered_set<std::uint32_t> seen;
+  std::vector<std::pair<std::uint32_t, int>> pending = {{nk, 0}};
+  while (!pending.empty()) {
+    const auto [key, level] = pending.back();
+    pending.pop_back();
+    if (level >= TOL_MAX_KEY_DEPTH || !seen.insert(key).second) continue;
+    if (!visit(key)) return;
+    for (const std::uint32_t sub : tol_hive_subkeys(hive, key)) pending.emplace_back(sub, level + 1);
+  }
 }
 
 TolDataPlace tol_hive_data_place(const TolHive& hive, std::uint32_t length_field,
