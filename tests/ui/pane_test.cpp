@@ -122,14 +122,14 @@ TEST_F(PaneTest, StartsEmptyWithItsToolbarAndTheNewTabButton) {
   EXPECT_EQ(tooltip_of(bar[0]), "New tab — open a file");
 }
 
-TEST_F(PaneTest, ActionGroupHoldsTheTenActionsAllEnabled) {
+TEST_F(PaneTest, ActionGroupHoldsItsActionsAllEnabled) {
   GActionGroup* group = G_ACTION_GROUP(left_->actions);
   gchar** names = g_action_group_list_actions(group);
-  EXPECT_EQ(g_strv_length(names), 10u);
+  EXPECT_EQ(g_strv_length(names), 12u);
   g_strfreev(names);
   for (const char* name : {"new-key", "new-value", "rename-key", "delete-key", "export",
-                           "copy-name", "permissions", "value-modify", "value-rename",
-                           "value-delete"}) {
+                           "copy-name", "permissions", "check-hive", "repair-hive",
+                           "value-modify", "value-rename", "value-delete"}) {
     SCOPED_TRACE(name);
     ASSERT_TRUE(g_action_group_has_action(group, name));
     EXPECT_TRUE(g_action_group_get_action_enabled(group, name));
@@ -188,7 +188,9 @@ TEST(PaneMenus, HoldTheirItemsInOrder) {
   std::vector<std::string> tree_expected = new_items;
   for (const char* more : {"|", "Rename=pane.rename-key", "Delete=pane.delete-key", "|",
                            "Export...=pane.export", "Copy key name=pane.copy-name",
-                           "Permissions...=pane.permissions"})
+                           "Permissions...=pane.permissions", "|",
+                           "Check hive…=pane.check-hive",
+                           "Repair or compact…=pane.repair-hive"})
     tree_expected.emplace_back(more);
   std::vector<std::string> value_expected = {"Modify...=pane.value-modify"};
   value_expected.insert(value_expected.end(), new_items.begin(), new_items.end());
