@@ -83,7 +83,11 @@ std::optional<tol::ByteView> sk_record(const TolHive& hive, std::uint32_t off) {
 
 class Checker {
  public:
-  explicit Checker(const TolHive& hive) : hive_(hive), bins_(hive.bins()) {}
+  // A key record takes at least 80 bytes and its path a node of the map:
+  // reserving for the keys the image could hold spares the map its rehashes.
+  explicit Checker(const TolHive& hive) : hive_(hive), bins_(hive.bins()) {
+    paths_.reserve(hive.bins_length / 640);
+  }
 
   TolCheckReport run() {
     check_base();
@@ -309,7 +313,7 @@ class Checker {
               " is below the " + std::to_string(longest) + " bytes of its longest subkey name");
 
     for (const std::uint32_t child : children) {
-      const std::string name = tol_hive_key_name(hive_, child);
+      const std::string name = tol_hive_decode_key_name(hive_, child);
       check_key(child, nk, path + "\\" + name, depth + 1);
     }
   }

@@ -126,6 +126,8 @@ std::vector<std::uint32_t> tol_hive_subkeys(const TolHive& hive, std::uint32_t n
 // lists that name each other stay cheap.
 void tol_hive_collect_list(const TolHive& hive, std::uint32_t list,
                            std::vector<std::uint32_t>& out);
+// The same without the cache, for walks that read every name once.
+std::string tol_hive_decode_key_name(const TolHive& hive, std::uint32_t nk);
 // The first direct subkey whose name matches ASCII case-insensitively.
 std::optional<std::uint32_t> tol_hive_find_subkey(const TolHive& hive, std::uint32_t parent,
                                                   std::string_view name);

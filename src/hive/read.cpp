@@ -98,16 +98,30 @@ std::optional<tol::ByteView> tol_hive_vk(const TolHive& hive, std::uint32_t off)
 
 // --- Keys ------------------------------------------------------------------------
 
+namespace {
+
+// Nothing when the record or its name cannot be read.
+std::optional<std::string> decoded_key_name(const TolHive& hive, std::uint32_t nk) {
+  const auto key = tol_hive_key(hive, nk);
+  if (!key) return std::nullopt;
+  const std::uint16_t length = key->u16(TOL_NK_NAME_LENGTH);
+  if (key->size() < std::size_t{TOL_NK_MIN_DATA} + length) return std::nullopt;
+  const bool one_byte = (key->u16(TOL_NK_FLAGS) & TOL_NK_FLAG_ASCII_NAME) != 0;
+  return tol_name_decode(key->sub(TOL_NK_NAME, length).span(), one_byte);
+}
+
+}  // namespace
+
+std::string tol_hive_decode_key_name(const TolHive& hive, std::uint32_t nk) {
+  return decoded_key_name(hive, nk).value_or("?");
+}
+
 std::string tol_hive_key_name(const TolHive& hive, std::uint32_t nk) {
   if (auto it = hive.name_cache.find(nk); it != hive.name_cache.end()) return it->second;
-  const auto key = tol_hive_key(hive, nk);
-  if (!key) return "?";
-  const std::uint16_t length = key->u16(TOL_NK_NAME_LENGTH);
-  if (key->size() < std::size_t{TOL_NK_MIN_DATA} + length) return "?";
-  const bool one_byte = (key->u16(TOL_NK_FLAGS) & TOL_NK_FLAG_ASCII_NAME) != 0;
-  std::string name = tol_name_decode(key->sub(TOL_NK_NAME, length).span(), one_byte);
-  hive.name_cache.emplace(nk, name);
-  return name;
+  std::optional<std::string> name = decoded_key_name(hive, nk);
+  if (!name) return "?";
+  hive.name_cache.emplace(nk, *name);
+  return *name;
 }
 
 void tol_hive_collect_list(const TolHive& hive, std::uint32_t list,
