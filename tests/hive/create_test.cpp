@@ -17,14 +17,6 @@ namespace {
 
 using ::testing::HasSubstr;
 
-Bytes file_bytes(const std::string& file) {
-  gchar* contents = nullptr;
-  gsize length = 0;
-  if (!g_file_get_contents(file.c_str(), &contents, &length, nullptr)) return {};
-  Bytes b(contents, contents + length);
-  g_free(contents);
-  return b;
-}
 
 std::uint32_t u32_at(const Bytes& b, std::size_t off) {
   return b.at(off) | (b.at(off + 1) << 8) | (b.at(off + 2) << 16) | (static_cast<std::uint32_t>(b.at(off + 3)) << 24);

@@ -70,6 +70,16 @@ class HiveTest : public ::testing::Test {
   std::vector<std::string> files_;
 };
 
+// The bytes of a file, empty when it cannot be read.
+inline Bytes file_bytes(const std::string& file) {
+  gchar* contents = nullptr;
+  gsize length = 0;
+  if (!g_file_get_contents(file.c_str(), &contents, &length, nullptr)) return {};
+  Bytes bytes(contents, contents + length);
+  g_free(contents);
+  return bytes;
+}
+
 // Names of the subkeys of a key, in the order the engine returns them.
 inline std::vector<std::string> subkey_names(const TolHive& hive, std::uint32_t nk) {
   std::vector<std::string> names;

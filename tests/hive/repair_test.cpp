@@ -69,14 +69,6 @@ std::uint64_t file_size(const std::string& path) {
   return g_stat(path.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
 }
 
-Bytes contents(const std::string& path) {
-  gchar* text = nullptr;
-  gsize n = 0;
-  if (!g_file_get_contents(path.c_str(), &text, &n, nullptr)) return {};
-  Bytes bytes(text, text + n);
-  g_free(text);
-  return bytes;
-}
 
 const std::vector<std::pair<std::string, std::size_t>> kBigValues = {
     {"b16344", 16344}, {"b16345", 16345}, {"b200000", 200000}};
@@ -271,12 +263,12 @@ TEST_F(RepairTest, NeverWritesOverAFileAndFailsWithoutARoot) {
   TolRepairReport report;
   GError* error = nullptr;
   for (const std::string& target : {in, write(Bytes{1, 2, 3})}) {
-    const Bytes before = contents(target);
+    const Bytes before = file_bytes(target);
     EXPECT_FALSE(tol_hive_repair(*hive, target, report, &error));
     ASSERT_NE(error, nullptr);
     EXPECT_TRUE(g_error_matches(error, G_FILE_ERROR, G_FILE_ERROR_EXIST)) << error->message;
     g_clear_error(&error);
-    EXPECT_EQ(contents(target), before);
+    EXPECT_EQ(file_bytes(target), before);
   }
 
   HiveBuilder broken;

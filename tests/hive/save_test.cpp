@@ -27,14 +27,6 @@ void put32(Bytes& b, std::size_t off, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) b.at(off + i) = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
-Bytes read_file(const std::string& file) {
-  gchar* contents = nullptr;
-  gsize length = 0;
-  if (!g_file_get_contents(file.c_str(), &contents, &length, nullptr)) return {};
-  Bytes bytes(contents, contents + length);
-  g_free(contents);
-  return bytes;
-}
 
 bool exists(const std::string& file) {
   struct stat st {};
@@ -182,7 +174,7 @@ TEST_F(Save, WritesTheWholeImageWithSequenceNumbersAndChecksum) {
   GError* error = nullptr;
   ASSERT_TRUE(tol_hive_save(*hive, &error));
   EXPECT_EQ(error, nullptr);
-  EXPECT_EQ(read_file(file_), sealed(image, 6));  // primary 5 + 1, secondary follows
+  EXPECT_EQ(file_bytes(file_), sealed(image, 6));  // primary 5 + 1, secondary follows
   EXPECT_FALSE(hive->dirty);
   EXPECT_TRUE(hive->writable);
   EXPECT_FALSE(exists(tmp_));
@@ -190,7 +182,7 @@ TEST_F(Save, WritesTheWholeImageWithSequenceNumbersAndChecksum) {
   // The next change advances them once more, from the saved value.
   hive->dirty = true;
   ASSERT_TRUE(tol_hive_save(*hive, nullptr));
-  EXPECT_EQ(read_file(file_), sealed(image, 7));
+  EXPECT_EQ(file_bytes(file_), sealed(image, 7));
 
   // And the engine reads its own output back.
   TolHivePtr again = tol_hive_open(file_, nullptr);
@@ -231,7 +223,7 @@ TEST_F(Save, SequenceNumbersWrapAtThirtyTwoBits) {
   TolHivePtr hive = changed_hive(image);
   ASSERT_NE(hive, nullptr);
   ASSERT_TRUE(tol_hive_save(*hive, nullptr));
-  EXPECT_EQ(read_file(file_), sealed(image, 0));
+  EXPECT_EQ(file_bytes(file_), sealed(image, 0));
 }
 
 TEST_F(Save, NothingIsWrittenForAnUnchangedHive) {
@@ -258,7 +250,7 @@ TEST_F(Save, NothingIsWrittenForAnUnchangedHive) {
   EXPECT_EQ(after.st_ino, before.st_ino);
   EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
   EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
-  EXPECT_EQ(read_file(file_), builder_.image());
+  EXPECT_EQ(file_bytes(file_), builder_.image());
 }
 
 TEST_F(Save, ReplacesTheFileAndFlushesTheDirectoryAfterTheRename) {
@@ -271,8 +263,8 @@ TEST_F(Save, ReplacesTheFileAndFlushesTheDirectoryAfterTheRename) {
   tol_hive_save_set_io(&kFakeIo);
   ASSERT_TRUE(tol_hive_save(*hive, nullptr));
   // A new file took the path; a hard link to the old one keeps the old bytes.
-  EXPECT_EQ(read_file(link), builder_.image());
-  EXPECT_EQ(read_file(file_), sealed(image, 6));
+  EXPECT_EQ(file_bytes(link), builder_.image());
+  EXPECT_EQ(file_bytes(file_), sealed(image, 6));
 
   // Two writes, each the whole part; the directory is flushed once the
   // temporary file has its final name.
@@ -298,7 +290,7 @@ TEST_F(Save, AFailedDirectoryFlushDoesNotUndoASave) {
   tol_hive_save_set_io(&kFakeIo);
   EXPECT_TRUE(tol_hive_save(*hive, nullptr));
   EXPECT_FALSE(hive->dirty);
-  EXPECT_EQ(read_file(file_), sealed(image, 6));
+  EXPECT_EQ(file_bytes(file_), sealed(image, 6));
 }
 
 TEST_F(Save, KeepsPermissionBitsAndOwnership) {
@@ -340,7 +332,7 @@ TEST_F(Save, RemovesAStaleTemporaryFile) {
   ASSERT_EQ(chmod(tmp_.c_str(), 0666), 0);
   ASSERT_EQ(chmod(file_.c_str(), 0600), 0);
   ASSERT_TRUE(tol_hive_save(*hive, nullptr));
-  EXPECT_EQ(read_file(file_), sealed(image, 6));
+  EXPECT_EQ(file_bytes(file_), sealed(image, 6));
   EXPECT_FALSE(exists(tmp_));
   struct stat st {};
   ASSERT_EQ(stat(file_.c_str(), &st), 0);
@@ -355,8 +347,8 @@ TEST_F(Save, NeverWritesThroughASymbolicLinkAtTheTemporaryPath) {
   HiveBuilder::write_bytes(victim, bytes_of("keep"));
   ASSERT_EQ(symlink(victim.c_str(), tmp_.c_str()), 0);
   ASSERT_TRUE(tol_hive_save(*hive, nullptr));
-  EXPECT_EQ(read_file(victim), bytes_of("keep"));
-  EXPECT_EQ(read_file(file_), sealed(image, 6));
+  EXPECT_EQ(file_bytes(victim), bytes_of("keep"));
+  EXPECT_EQ(file_bytes(file_), sealed(image, 6));
   EXPECT_FALSE(exists(tmp_));
 
   // A dangling link must not make the save create its target either.
@@ -365,7 +357,7 @@ TEST_F(Save, NeverWritesThroughASymbolicLinkAtTheTemporaryPath) {
   hive->dirty = true;
   ASSERT_TRUE(tol_hive_save(*hive, nullptr));
   EXPECT_FALSE(exists(target));
-  EXPECT_EQ(read_file(file_), sealed(image, 7));
+  EXPECT_EQ(file_bytes(file_), sealed(image, 7));
 }
 
 TEST_F(Save, DirectoryWithoutWritePermission) {
@@ -387,7 +379,7 @@ TEST_F(Save, DirectoryWithoutWritePermission) {
             std::string("cannot create temporary file: ") + g_strerror(EACCES));
   g_error_free(error);
   EXPECT_TRUE(hive->dirty);
-  EXPECT_EQ(read_file(file_), builder_.image());
+  EXPECT_EQ(file_bytes(file_), builder_.image());
 }
 
 TEST_F(Save, DirectoryGoneSinceOpening) {
@@ -443,7 +435,7 @@ TEST_P(SaveFault, LeavesTheOldFileAndNoTemporaryFile) {
   g_error_free(error);
 
   EXPECT_TRUE(hive->dirty);
-  EXPECT_EQ(read_file(file_), builder_.image());
+  EXPECT_EQ(file_bytes(file_), builder_.image());
   struct stat after {};
   ASSERT_EQ(stat(file_.c_str(), &after), 0);
   EXPECT_EQ(after.st_ino, before.st_ino);
@@ -461,7 +453,7 @@ TEST_P(SaveFault, LeavesTheOldFileAndNoTemporaryFile) {
   // failed attempt advance once more with the next save.
   tol_hive_save_set_io(nullptr);
   ASSERT_TRUE(tol_hive_save(*hive, nullptr));
-  EXPECT_EQ(read_file(file_), sealed(image, 7));
+  EXPECT_EQ(file_bytes(file_), sealed(image, 7));
 }
 
 constexpr const char* kCreate = "cannot create temporary file: %s";
