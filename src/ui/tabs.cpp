@@ -277,8 +277,17 @@ void tol_pane_reload_and_select(TolPane* self, const char* key_path) {
   GtkWidget* focused_view = tol_pane_focus_in_value_list(self) ? self->value_list_view
                             : tol_focus_inside(self->key_tree_view) ? self->key_tree_view
                                                                       : nullptr;
-  if (tol_pane_load_hive(self, path.c_str()) && key_path != nullptr)
-    tol_pane_select_path(self, select.c_str());
+  // A reload reads what this pane or its twin saved: images that edits made
+  // from the same file, and edits never add or remove the damaged cells the
+  // census lists. It is kept rather than taken again at the next edit.
+  std::optional<TolCensus> census;
+  if (self->d->hive && self->d->hive->path == path)
+    census = std::move(self->d->hive->census);
+  if (tol_pane_load_hive(self, path.c_str())) {
+    self->d->hive->census = std::move(census);
+    if (key_path != nullptr)
+      tol_pane_select_path(self, select.c_str());
+  }
   if (focused_view != nullptr && !tol_focus_inside(focused_view))
     gtk_widget_grab_focus(focused_view);
 }

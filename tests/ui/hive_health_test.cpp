@@ -69,6 +69,9 @@ TEST_F(HiveHealthTest, DamageIsAnnouncedOnceAndReportedInFull) {
   EXPECT_THAT(refusal, HasSubstr("the hive is damaged here: the subkey list at"));
   tol_pane_reload(left_);
   drain_main_loop();
+  // The census the refused edit took is still there for the next one.
+  ASSERT_NE(tol_pane_get_hive(left_), nullptr);
+  EXPECT_TRUE(tol_pane_get_hive(left_)->census.has_value());
   EXPECT_EQ(find_label(GTK_WIDGET(overlay_), kDamaged), nullptr);
 
   gtk_widget_activate_action(GTK_WIDGET(left_), "pane.check-hive", nullptr);
