@@ -53,14 +53,7 @@ const char* kind_name(Kind kind) {
   return "record";
 }
 
-std::string hex(std::uint64_t v) { return tol_hex(v); }
 
-std::string quoted(std::string_view s) {
-  std::string out;
-  out.reserve(s.size() + 2);
-  out.append(1, '"').append(s).append(1, '"');
-  return out;
-}
 
 // How the nk largest-length fields count a stored name: bytes of its UTF-16
 // form, twice the stored length for names kept one byte per character.
@@ -119,7 +112,7 @@ class Checker {
   static std::string display(const std::string& path) { return path.empty() ? "\\" : path; }
   std::string path_of(std::uint32_t key) const {
     const auto it = paths_.find(key);
-    return it == paths_.end() ? hex(key) : display(it->second);
+    return it == paths_.end() ? tol_hex(key) : display(it->second);
   }
 
   // --- Base block and bins. -------------------------------------------------
@@ -128,16 +121,16 @@ class Checker {
     const tol::ByteView base = hive_.base();
     const std::uint32_t size = base.u32(TOL_BASE_BINS_SIZE);
     if (size == 0 || size % 4096 != 0)
-      problem("base block: hive bins data size " + hex(size) + " is not a positive multiple of 4096");
+      problem("base block: hive bins data size " + tol_hex(size) + " is not a positive multiple of 4096");
     if (size > hive_.bins_length)
-      problem("base block: hive bins data size " + hex(size) + " exceeds the " +
-              hex(hive_.bins_length) + " bytes of bins the file holds");
+      problem("base block: hive bins data size " + tol_hex(size) + " exceeds the " +
+              tol_hex(hive_.bins_length) + " bytes of bins the file holds");
     // The checksum is written by the save; an image with unsaved changes
     // still carries the one of its last save.
     const std::uint32_t stored = base.u32(TOL_BASE_CHECKSUM);
     const std::uint32_t computed = tol_hive_checksum(base);
     if (!hive_.dirty && stored != computed)
-      problem("base block: checksum " + hex(stored) + " should be " + hex(computed));
+      problem("base block: checksum " + tol_hex(stored) + " should be " + tol_hex(computed));
   }
 
   // Bins tile the hive-bins area and cells tile each bin; Windows refuses a
@@ -146,23 +139,23 @@ class Checker {
     std::uint64_t off = 0;
     const std::uint64_t end = hive_.bins_length;
     while (off < end) {
-      const std::string where = "bin at " + hex(off) + ": ";
+      const std::string where = "bin at " + tol_hex(off) + ": ";
       const tol::ByteView header = bins_.sub(off, TOL_BIN_HEADER_SIZE);
       if (!header.starts_with("hbin")) {
         problem(where + "missing \"hbin\" signature");
         return;
       }
-      if (header.u32(4) != off) problem(where + "offset field says " + hex(header.u32(4)));
+      if (header.u32(4) != off) problem(where + "offset field says " + tol_hex(header.u32(4)));
       const std::uint64_t size = header.u32(8);
       if (size < 4096 || size % 4096 != 0 || off + size > end) {
-        problem(where + "size " + hex(size) + " is not a multiple of 4096 inside the bins area");
+        problem(where + "size " + tol_hex(size) + " is not a multiple of 4096 inside the bins area");
         return;
       }
       for (std::uint64_t c = off + TOL_BIN_HEADER_SIZE; c < off + size;) {
         const auto v = static_cast<std::int32_t>(bins_.u32(c));
         const std::uint64_t m = v < 0 ? -static_cast<std::int64_t>(v) : v;
         if (c + 4 > off + size || m < 8 || m % 8 != 0 || c + m > off + size) {
-          problem(where + "cell at " + hex(c) + " has the size " + hex(static_cast<std::uint32_t>(v)) +
+          problem(where + "cell at " + tol_hex(c) + " has the size " + tol_hex(static_cast<std::uint32_t>(v)) +
                   ", which does not fit the bin");
           return;
         }
@@ -193,20 +186,20 @@ class Checker {
     }
     if (owner == nullptr) owner = &loose_claims_[off];
     if (owner->kind != Kind::none) {
-      problem(where + ": " + kind_name(kind) + " at " + hex(off) + " is already used as the " +
+      problem(where + ": " + kind_name(kind) + " at " + tol_hex(off) + " is already used as the " +
               kind_name(owner->kind) + " of " + path_of(owner->key));
-      unsafe(off, "the " + std::string(kind_name(owner->kind)) + " at " + hex(off) + " of " +
+      unsafe(off, "the " + std::string(kind_name(owner->kind)) + " at " + tol_hex(off) + " of " +
                       path_of(owner->key) + " is also used by " + where);
       return false;
     }
     *owner = Claim{kind, key};
     if (!starts_cell) {
-      problem(where + ": " + kind_name(kind) + " at " + hex(off) + " does not start a cell");
-      unsafe(off, where + ": the " + std::string(kind_name(kind)) + " at " + hex(off) +
+      problem(where + ": " + kind_name(kind) + " at " + tol_hex(off) + " does not start a cell");
+      unsafe(off, where + ": the " + std::string(kind_name(kind)) + " at " + tol_hex(off) +
                       " lies inside another cell");
     } else if (!allocated) {
-      problem(where + ": " + kind_name(kind) + " at " + hex(off) + " lies in a free cell");
-      unsafe(off, where + ": the " + std::string(kind_name(kind)) + " at " + hex(off) +
+      problem(where + ": " + kind_name(kind) + " at " + tol_hex(off) + " lies in a free cell");
+      unsafe(off, where + ": the " + std::string(kind_name(kind)) + " at " + tol_hex(off) +
                       " lies in a free cell");
     }
     return true;
@@ -229,7 +222,7 @@ class Checker {
     }
     const auto key = tol_hive_key(hive_, nk);
     if (!key) {
-      problem(where + ": the key record at " + hex(nk) + " is unreadable");
+      problem(where + ": the key record at " + tol_hex(nk) + " is unreadable");
       return;
     }
     paths_.emplace(nk, path);
@@ -247,7 +240,7 @@ class Checker {
       problem(where + ": the UTF-16 key name has an odd number of bytes");
     // The root's parent field names nothing Windows follows.
     if (parent != TOL_NO_CELL && key->u32(TOL_NK_PARENT) != parent)
-      problem(where + ": parent field " + hex(key->u32(TOL_NK_PARENT)) + " should be " + hex(parent));
+      problem(where + ": parent field " + tol_hex(key->u32(TOL_NK_PARENT)) + " should be " + tol_hex(parent));
 
     auto& use = security_uses_[key->u32(TOL_NK_SECURITY)];
     if (use.keys++ == 0) use.first_key = nk;
@@ -257,7 +250,7 @@ class Checker {
     if (class_cell != TOL_NO_CELL && class_length > 0) {
       const auto cls = tol_hive_cell(hive_, class_cell);
       if (!cls || cls->size() < class_length)
-        problem(where + ": the class name at " + hex(class_cell) + " is unreadable");
+        problem(where + ": the class name at " + tol_hex(class_cell) + " is unreadable");
       else
         claim(class_cell, Kind::class_name, nk, where);
     }
@@ -300,11 +293,11 @@ class Checker {
         const int order = tol::compare_windows(tol::stored_key_name(hive_, previous),
                                                tol::stored_key_name(hive_, child));
         if (order == 0)
-          problem(where + ": two subkeys are named " + quoted(tol_hive_key_name(hive_, child)));
+          problem(where + ": two subkeys are named " + tol_quoted(tol_hive_key_name(hive_, child)));
         else if (order > 0)
           problem(where + ": subkeys out of Windows order: " +
-                  quoted(tol_hive_key_name(hive_, previous)) + " before " +
-                  quoted(tol_hive_key_name(hive_, child)));
+                  tol_quoted(tol_hive_key_name(hive_, previous)) + " before " +
+                  tol_quoted(tol_hive_key_name(hive_, child)));
       }
       previous = child;
     }
@@ -324,7 +317,7 @@ class Checker {
                std::vector<std::uint32_t>& out) {
     const auto cell = tol_hive_cell(hive_, list);
     if (!cell || cell->size() < 4) {
-      problem(where + ": the subkey list at " + hex(list) + " is unreadable");
+      problem(where + ": the subkey list at " + tol_hex(list) + " is unreadable");
       return;
     }
     if (!claim(list, Kind::subkey_list, nk, where)) return;
@@ -336,17 +329,17 @@ class Checker {
     else if (sig == "lf" || sig == "lh")
       entry = 8;
     if (entry == 0 || (sig == "ri" && below_ri)) {
-      problem(where + ": the subkey list at " + hex(list) + " has the signature " +
-              quoted(escape(sig)) +
+      problem(where + ": the subkey list at " + tol_hex(list) + " has the signature " +
+              tol_quoted(escape(sig)) +
               (entry == 0 ? "" : " inside an \"ri\" list"));
       return;
     }
     if (count == 0) {
-      problem(where + ": the subkey list at " + hex(list) + " is empty");
+      problem(where + ": the subkey list at " + tol_hex(list) + " is empty");
       return;
     }
     if (cell->size() < 4 + count * entry) {
-      problem(where + ": the subkey list at " + hex(list) + " is too short for its " +
+      problem(where + ": the subkey list at " + tol_hex(list) + " is too short for its " +
               std::to_string(count) + " entries");
       return;
     }
@@ -385,14 +378,14 @@ class Checker {
 
     const auto list = tol_hive_cell(hive_, list_off);
     if (!list) {
-      problem(where + ": the value list at " + hex(list_off) + " is unreadable");
+      problem(where + ": the value list at " + tol_hex(list_off) + " is unreadable");
       return;
     }
     if (!claim(list_off, Kind::value_list, nk, where)) return;
     std::uint64_t n = count;
     if (list->size() / 4 < n) {
       problem(where + ": value count " + std::to_string(count) + " but the value list at " +
-              hex(list_off) + " has room for " + std::to_string(list->size() / 4));
+              tol_hex(list_off) + " has room for " + std::to_string(list->size() / 4));
       n = list->size() / 4;
     }
 
@@ -403,18 +396,18 @@ class Checker {
       const std::uint32_t off = list->u32(i * 4);
       const auto vk = tol_hive_vk(hive_, off);
       if (!vk) {
-        problem(where + ": value " + std::to_string(i) + " (record at " + hex(off) + ") is unreadable");
+        problem(where + ": value " + std::to_string(i) + " (record at " + tol_hex(off) + ") is unreadable");
         continue;
       }
       const bool one_byte = (vk->u16(TOL_VK_FLAGS) & TOL_VK_FLAG_ASCII_NAME) != 0;
       const std::uint16_t name_length = vk->u16(TOL_VK_NAME_LENGTH);
       const std::string name =
           tol_name_decode(vk->sub(TOL_VK_NAME, name_length).span(), one_byte);
-      const std::string label = where + ": value " + quoted(name);
+      const std::string label = where + ": value " + tol_quoted(name);
       if (!claim(off, Kind::value, nk, label)) continue;
       ++report_.values;
       if (!names.insert(ascii_folded(name)).second)
-        problem(where + ": two values are named " + quoted(name));
+        problem(where + ": two values are named " + tol_quoted(name));
       longest_name = std::max(longest_name, utf16_bytes(name_length, one_byte));
       longest_data = std::max(longest_data, check_data(nk, label, vk->u32(TOL_VK_DATA_LENGTH),
                                                        vk->u32(TOL_VK_DATA_OFFSET)));
@@ -446,7 +439,7 @@ class Checker {
     if (place.layout == TolDataLayout::cell) {
       const auto cell = tol_hive_cell(hive_, offset);
       if (!cell || cell->size() < length)
-        problem(label + ": the data cell at " + hex(offset) + " is unreadable or shorter than " +
+        problem(label + ": the data cell at " + tol_hex(offset) + " is unreadable or shorter than " +
                 std::to_string(length) + " bytes");
       else
         claim(offset, Kind::data, nk, label);
@@ -455,7 +448,7 @@ class Checker {
 
     const auto db = tol_hive_cell(hive_, offset);
     if (!db || db->size() <= 7 || !db->starts_with("db")) {
-      problem(label + ": the big data record at " + hex(offset) + " is unreadable");
+      problem(label + ": the big data record at " + tol_hex(offset) + " is unreadable");
       return length;
     }
     if (!claim(offset, Kind::big_data, nk, label)) return length;
@@ -467,7 +460,7 @@ class Checker {
     const std::uint32_t list_off = db->u32(4);
     const auto list = tol_hive_cell(hive_, list_off);
     if (!list || list->size() < std::uint64_t{count} * 4) {
-      problem(label + ": the segment list at " + hex(list_off) + " is unreadable");
+      problem(label + ": the segment list at " + tol_hex(list_off) + " is unreadable");
       return length;
     }
     if (!claim(list_off, Kind::segment_list, nk, label)) return length;
@@ -477,7 +470,7 @@ class Checker {
       const std::uint32_t seg_off = list->u32(std::size_t{i} * 4);
       const auto segment = tol_hive_cell(hive_, seg_off);
       if (!segment) {
-        problem(label + ": data segment " + std::to_string(i) + " at " + hex(seg_off) +
+        problem(label + ": data segment " + std::to_string(i) + " at " + tol_hex(seg_off) +
                 " is unreadable");
         break;
       }
@@ -509,7 +502,7 @@ class Checker {
     std::unordered_set<std::uint32_t> ring;
 
     if (!sk_record(hive_, start)) {
-      problem("security list: the root key's security record at " + hex(start) + " is unreadable");
+      problem("security list: the root key's security record at " + tol_hex(start) + " is unreadable");
     } else {
       // Windows walks the forward links from the root key's record and must
       // come back to it; back links must mirror the walk.
@@ -519,17 +512,17 @@ class Checker {
         const std::uint32_t next = sk_record(hive_, cur)->u32(TOL_SK_FLINK);
         const auto rec = sk_record(hive_, next);
         if (!rec) {
-          problem("security list: the forward link of " + hex(cur) + " names " + hex(next) +
+          problem("security list: the forward link of " + tol_hex(cur) + " names " + tol_hex(next) +
                   ", which is not a security record");
           ring_broken(start);
           break;
         }
         if (rec->u32(TOL_SK_BLINK) != cur)
-          problem("security list: the back link of " + hex(next) + " is " +
-                  hex(rec->u32(TOL_SK_BLINK)) + ", should be " + hex(cur));
+          problem("security list: the back link of " + tol_hex(next) + " is " +
+                  tol_hex(rec->u32(TOL_SK_BLINK)) + ", should be " + tol_hex(cur));
         if (next == start) break;
         if (!ring.insert(next).second) {
-          problem("security list: it loops at " + hex(next) + " without returning to " + hex(start));
+          problem("security list: it loops at " + tol_hex(next) + " without returning to " + tol_hex(start));
           ring_broken(start);
           break;
         }
@@ -549,29 +542,29 @@ class Checker {
       const std::string user = use.keys == 0 ? "" : path_of(use.first_key) + ": ";
       const auto rec = sk_record(hive_, off);
       if (!rec) {
-        problem(user + "the security record at " + hex(off) + " is unreadable");
+        problem(user + "the security record at " + tol_hex(off) + " is unreadable");
         continue;
       }
       claim(off, Kind::security, use.keys == 0 ? hive_.root_cell : use.first_key,
             use.keys == 0 ? "security list" : path_of(use.first_key));
       if (!ring.contains(off))
-        problem(user + "the security record at " + hex(off) +
+        problem(user + "the security record at " + tol_hex(off) +
                 " is not on the hive's security list");
       const std::uint32_t refs = rec->u32(TOL_SK_REFCOUNT);
       // Keys below the depth limit were not counted; more references than
       // counted keys proves nothing then.
       if (refs < use.keys)
-        unsafe(off, "the security record at " + hex(off) + " counts " + std::to_string(refs) +
+        unsafe(off, "the security record at " + tol_hex(off) + " counts " + std::to_string(refs) +
                         " keys, but " + std::to_string(use.keys) + " use it");
       if (refs < use.keys || (refs > use.keys && !walk_cut_))
-        problem("security record at " + hex(off) + ": reference count " + std::to_string(refs) +
+        problem("security record at " + tol_hex(off) + ": reference count " + std::to_string(refs) +
                 " but " + std::to_string(use.keys) + (use.keys == 1 ? " key uses" : " keys use") +
                 " it");
       const std::uint32_t length = rec->u32(TOL_SK_DESC_LENGTH);
       if (length > rec->size() - TOL_SK_MIN_DATA)
-        problem("security record at " + hex(off) + ": the descriptor runs past the end of its cell");
+        problem("security record at " + tol_hex(off) + ": the descriptor runs past the end of its cell");
       else if (!tol_security_descriptor_valid(rec->sub(TOL_SK_DESC, length).span()))
-        problem("security record at " + hex(off) + ": not a valid self-relative descriptor");
+        problem("security record at " + tol_hex(off) + ": not a valid self-relative descriptor");
     }
   }
 
