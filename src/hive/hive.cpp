@@ -1,6 +1,8 @@
 // Opening, closing and copy-on-write of hive files.
 #include "hive/hive.h"
 
+#include "hive/logs.h"
+
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -13,13 +15,16 @@
 namespace tol {
 
 Mapping::Mapping(Mapping&& other) noexcept
-    : addr_(std::exchange(other.addr_, nullptr)), length_(std::exchange(other.length_, 0)) {}
+    : addr_(std::exchange(other.addr_, nullptr)),
+      length_(std::exchange(other.length_, 0)),
+      writable_(std::exchange(other.writable_, false)) {}
 
 Mapping& Mapping::operator=(Mapping&& other) noexcept {
   if (this != &other) {
     reset();
     addr_ = std::exchange(other.addr_, nullptr);
     length_ = std::exchange(other.length_, 0);
+    writable_ = std::exchange(other.writable_, false);
   }
   return *this;
 }
@@ -30,6 +35,33 @@ void Mapping::reset() {
   if (addr_ != nullptr) munmap(const_cast<void*>(addr_), length_);
   addr_ = nullptr;
   length_ = 0;
+  writable_ = false;
+}
+
+Mapping Mapping::patchable(int fd, std::size_t file_length, std::size_t reserve) {
+  reserve = std::max(reserve, file_length);
+  // The anonymous reservation supplies the zeros past the end of the file
+  // (a growing hive); NORESERVE because most of it is never written.
+  void* region = mmap(nullptr, reserve, PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (region == MAP_FAILED) return {};
+  Mapping whole(region, reserve);
+  if (mmap(region, file_length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_FIXED, fd, 0) ==
+      MAP_FAILED)
+    return {};
+  whole.writable_ = true;
+  return whole;
+}
+
+std::span<std::uint8_t> Mapping::patch_bytes() {
+  if (!writable_) return {};
+  return {static_cast<std::uint8_t*>(const_cast<void*>(addr_)), length_};
+}
+
+void Mapping::seal() {
+  if (!writable_) return;
+  (void)mprotect(const_cast<void*>(addr_), length_, PROT_READ);
+  writable_ = false;
 }
 
 }  // namespace tol
@@ -62,6 +94,16 @@ void set_open_error(GError** error, GFileError code, const char* translated) {
 
 }  // namespace
 
+tol::Mapping tol::map_file(const std::string& path) {
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat st {};
+  if (!fd.valid() || fstat(fd.get(), &st) != 0 || st.st_size <= 0) return {};
+  const auto length = static_cast<std::size_t>(st.st_size);
+  void* addr = mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd.get(), 0);
+  if (addr == MAP_FAILED) return {};
+  return Mapping(addr, length);
+}
+
 tol::ByteView TolHive::bins() const {
   if (writable) {
     std::span<const std::uint8_t> heap(heap_bins);
@@ -75,7 +117,7 @@ tol::ByteView TolHive::base() const {
   return tol::ByteView(mapping.bytes()).sub(0, TOL_BASE_BLOCK_SIZE);
 }
 
-TolHivePtr tol_hive_open(const std::string& path, GError** error) {
+TolHivePtr tol_hive_open(const std::string& path, GError** error, TolLogPolicy logs) {
   Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd.valid()) {
     const GFileError code = g_file_error_from_errno(errno);
@@ -93,8 +135,6 @@ TolHivePtr tol_hive_open(const std::string& path, GError** error) {
   const auto length = static_cast<std::size_t>(st.st_size);
   void* addr = mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd.get(), 0);
   const int map_errno = errno;
-  // The mapping keeps the file alive; the descriptor is not needed any more.
-  fd.close();
   if (addr == MAP_FAILED) {
     const GFileError code = g_file_error_from_errno(map_errno);
     set_open_error(error, code, g_dgettext(GETTEXT_PACKAGE, "Cannot open the file"));
@@ -110,12 +150,22 @@ TolHivePtr tol_hive_open(const std::string& path, GError** error) {
   }
 
   auto hive = std::make_unique<TolHive>();
-  const std::uint64_t available = length - TOL_BASE_BLOCK_SIZE;
-  hive->bins_length =
-      static_cast<std::uint32_t>(std::min<std::uint64_t>(file.u32(TOL_BASE_BINS_SIZE), available));
-  hive->root_cell = file.u32(TOL_BASE_ROOT_CELL);
   hive->path = path;
+  hive->file_size = length;
   hive->mapping = std::move(mapping);
+  if (tol_hive_needs_recovery(hive->base())) {
+    if (logs == TolLogPolicy::apply)
+      tol_hive_apply_logs(*hive, fd.get());
+    else
+      hive->logs.pending = tol_hive_primary_sequence(*hive) != tol_hive_secondary_sequence(*hive);
+  }
+  // Recovery may have replaced the mapping by a longer one; the base block
+  // read from here on is the recovered one.
+  const tol::ByteView base = hive->base();
+  const std::uint64_t available = hive->mapping.length() - TOL_BASE_BLOCK_SIZE;
+  hive->bins_length =
+      static_cast<std::uint32_t>(std::min<std::uint64_t>(base.u32(TOL_BASE_BINS_SIZE), available));
+  hive->root_cell = base.u32(TOL_BASE_ROOT_CELL);
   return hive;
 }
 
@@ -142,9 +192,7 @@ std::uint32_t tol_hive_secondary_sequence(const TolHive& hive) {
   return hive.base().u32(TOL_BASE_SEQ_SECONDARY);
 }
 
-bool tol_hive_has_pending_log(const TolHive& hive) {
-  return tol_hive_primary_sequence(hive) != tol_hive_secondary_sequence(hive);
-}
+bool tol_hive_has_pending_log(const TolHive& hive) { return hive.logs.pending; }
 
 std::uint32_t tol_hive_major_version(const TolHive& hive) {
   return hive.base().u32(TOL_BASE_MAJOR_VERSION);

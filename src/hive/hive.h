@@ -39,11 +39,25 @@ class Mapping {
   }
   std::size_t length() const { return length_; }
 
+  // The file behind fd mapped copy-on-write at the start of `reserve` bytes
+  // (at least file_length) that read as zeros past the file, writable until
+  // seal(). Writing copies only the pages it touches. Empty on failure.
+  static Mapping patchable(int fd, std::size_t file_length, std::size_t reserve);
+  // Writable bytes of a patchable mapping that is not sealed; empty otherwise.
+  std::span<std::uint8_t> patch_bytes();
+  // Makes the mapping read-only again, as an ordinary one.
+  void seal();
+
  private:
   void reset();
   const void* addr_ = nullptr;
   std::size_t length_ = 0;
+  bool writable_ = false;
 };
+
+// A whole file mapped read-only; an empty Mapping when the file is empty or
+// cannot be mapped (errno tells why).
+Mapping map_file(const std::string& path);
 
 }  // namespace tol
 
@@ -57,8 +71,30 @@ struct TolCensus {
   std::size_t problems = 0;  // everything the check reported
 };
 
+// What opening did with the hive's transaction logs (.LOG1/.LOG2/.LOG).
+struct TolLogReport {
+  bool examined = false;   // the primary was dirty and its logs were looked for
+  bool complete = false;   // the logs brought the image to the state Windows would load
+  bool pending = false;    // logged changes the image lacks: saving would lose them
+  bool old_format = false;
+  bool base_from_log = false;  // the primary's base block was damaged
+  std::uint32_t applied = 0;   // entries (new format) or 512-byte pages (old format)
+  std::vector<std::string> files;  // file names applied from, in the order used
+  std::uint32_t first_sequence = 0;
+  std::uint32_t last_sequence = 0;
+  // The highest sequence number any log file mentions; a save numbers itself
+  // above it so that no reader applies those entries to the saved file.
+  std::uint32_t highest_sequence = 0;
+  std::string problem;  // why nothing or not everything was applied
+};
+
+// Whether opening applies the transaction logs of a dirty hive (what Windows
+// does when it loads one) or shows the primary file as it is on disk.
+enum class TolLogPolicy { apply, ignore };
+
 struct TolHive {
   tol::Mapping mapping;
+  std::uint64_t file_size = 0;
   // Heap copies, empty until the hive is writable.
   std::vector<std::uint8_t> base_copy;
   tol::ImageBytes heap_bins;
@@ -71,6 +107,7 @@ struct TolHive {
   // Whether the bins tile the hive-bins area, found out on the first edit.
   mutable std::optional<bool> bins_intact;
   std::optional<TolCensus> census;
+  TolLogReport logs;
   // nk offset -> decoded name; only ever gains correct entries while reading.
   mutable std::unordered_map<std::uint32_t, std::string> name_cache;
 
@@ -86,9 +123,12 @@ using TolHivePtr = std::unique_ptr<TolHive>;
 // formed hives use one; the bound keeps lists that name each other finite.
 inline constexpr int TOL_MAX_LIST_NESTING = 4;
 
-// Opens and maps a hive file. On failure returns null and sets a
-// G_FILE_ERROR error with one of the translated open messages.
-TolHivePtr tol_hive_open(const std::string& path, GError** error);
+// Opens and maps a hive file. A dirty hive gets its transaction logs applied
+// to the in-memory image unless the policy says otherwise (see hive.logs). On
+// failure returns null and sets a G_FILE_ERROR error with one of the
+// translated open messages.
+TolHivePtr tol_hive_open(const std::string& path, GError** error,
+                         TolLogPolicy logs = TolLogPolicy::apply);
 // Releases the hive with its mapping and heap copies; unsaved changes are lost.
 void tol_hive_close(TolHivePtr hive);
 // Copies base block and bins to the heap (no-op when already writable).
@@ -98,6 +138,8 @@ void tol_hive_make_writable(TolHive& hive);
 // Windows still holds changes in the hive's transaction logs (.LOG1/.LOG2).
 std::uint32_t tol_hive_primary_sequence(const TolHive& hive);
 std::uint32_t tol_hive_secondary_sequence(const TolHive& hive);
+// True while the image lacks changes its logs hold: the logs were not applied
+// (or not all of them), and saving it clean would lose them for good.
 bool tol_hive_has_pending_log(const TolHive& hive);
 // The base block's format version, 1.3 or 1.5 in hives Windows writes.
 std::uint32_t tol_hive_major_version(const TolHive& hive);

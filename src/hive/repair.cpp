@@ -435,7 +435,7 @@ bool tol_hive_repair(const TolHive& in, const std::string& out_path, TolRepairRe
                      GError** error) {
   report = {};
   report.size_before =
-      in.writable ? TOL_BASE_BLOCK_SIZE + std::uint64_t{in.bins_length} : in.mapping.length();
+      in.writable ? TOL_BASE_BLOCK_SIZE + std::uint64_t{in.bins_length} : in.file_size;
   if (struct stat st {}; ::lstat(out_path.c_str(), &st) == 0) {
     set_error(error, G_FILE_ERROR_EXIST,
               g_dgettext(GETTEXT_PACKAGE, "the output file exists already"));

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <optional>
@@ -107,7 +108,10 @@ void flush_directory(const std::string& hive_path) {
 
 void seal_base_block(TolHive& hive) {
   tol::MutByteView base = tol_hive_base_mut(hive);
-  const std::uint32_t sequence = base.u32(TOL_BASE_SEQ_PRIMARY) + 1;
+  // Above every number the logs carry: a reader that finds the saved file
+  // dirty one day must never take those old entries for newer changes.
+  const std::uint32_t sequence =
+      std::max(base.u32(TOL_BASE_SEQ_PRIMARY), hive.logs.highest_sequence) + 1;
   base.put_u32(TOL_BASE_SEQ_PRIMARY, sequence);
   base.put_u32(TOL_BASE_SEQ_SECONDARY, sequence);
   base.put_u32(TOL_BASE_BINS_SIZE, hive.bins_length);
@@ -162,6 +166,8 @@ bool write_image(TolHive& hive, bool replace, const std::string& model, GError**
 
   flush_directory(hive.path);
   hive.dirty = false;
+  // The file is clean now, and Windows ignores the logs of a clean hive.
+  hive.logs.pending = false;
   return true;
 }
 

@@ -600,4 +600,108 @@ void HiveBuilder::write_bytes(const std::string& path, std::span<const std::uint
   }
 }
 
+// --- Transaction logs -----------------------------------------------------------
+
+namespace {
+
+constexpr std::uint32_t kLogHeader = 512;
+
+// The first 512 bytes of an image's base block as a log carries them.
+Bytes log_header(const Bytes& image, std::uint32_t sequence, std::uint32_t type) {
+  Bytes h(image.begin(), image.begin() + kLogHeader);
+  put_u32(h, 0x04, sequence);
+  put_u32(h, 0x08, sequence);
+  put_u32(h, 0x1C, type);
+  std::uint32_t sum = 0;
+  for (std::size_t off = 0; off < 0x1FC; off += 4) sum ^= get_u32(h, off);
+  if (sum == 0xFFFFFFFFu) sum = 0xFFFFFFFEu;
+  if (sum == 0) sum = 1;
+  put_u32(h, 0x1FC, sum);
+  return h;
+}
+
+std::uint32_t rotl(std::uint32_t v, int n) { return (v << n) | (v >> (32 - n)); }
+
+}  // namespace
+
+std::uint64_t marvin32(std::span<const std::uint8_t> bytes) {
+  const std::uint64_t seed = 0x82EF4D887A4E55C5ull;
+  std::uint32_t p0 = static_cast<std::uint32_t>(seed);
+  std::uint32_t p1 = static_cast<std::uint32_t>(seed >> 32);
+  auto mix = [&] {
+    p1 ^= p0; p0 = rotl(p0, 20); p0 += p1; p1 = rotl(p1, 9);
+    p1 ^= p0; p0 = rotl(p0, 27); p0 += p1; p1 = rotl(p1, 19);
+  };
+  std::size_t i = 0;
+  for (; i + 4 <= bytes.size(); i += 4) {
+    p0 += static_cast<std::uint32_t>(bytes[i]) | static_cast<std::uint32_t>(bytes[i + 1]) << 8 |
+          static_cast<std::uint32_t>(bytes[i + 2]) << 16 |
+          static_cast<std::uint32_t>(bytes[i + 3]) << 24;
+    mix();
+  }
+  std::uint32_t t = 0x80;
+  const std::size_t rest = bytes.size() - i;
+  if (rest == 1) t = 0x8000u | bytes[i];
+  if (rest == 2) t = 0x800000u | bytes[i] | bytes[i + 1] << 8;
+  if (rest == 3) t = 0x80000000u | bytes[i] | bytes[i + 1] << 8 | bytes[i + 2] << 16;
+  p0 += t;
+  mix();
+  mix();
+  return static_cast<std::uint64_t>(p1) << 32 | p0;
+}
+
+std::vector<LogPage> changed_pages(const Bytes& from, const Bytes& to) {
+  std::vector<LogPage> pages;
+  for (std::size_t at = kBinSize; at < to.size(); at += kBinSize) {
+    const std::size_t end = std::min(at + kBinSize, to.size());
+    const bool same = end <= from.size() && std::equal(to.begin() + at, to.begin() + end, from.begin() + at);
+    if (!same)
+      pages.push_back(LogPage{static_cast<std::uint32_t>(at - kBinSize), Bytes(to.begin() + at, to.begin() + end)});
+  }
+  return pages;
+}
+
+Bytes log_entry(const LogEntrySpec& entry) {
+  Bytes e(40, 0);
+  std::copy_n("HvLE", 4, e.begin());
+  put_u32(e, 8, entry.flags);
+  put_u32(e, 12, entry.sequence);
+  put_u32(e, 16, entry.bins_size);
+  put_u32(e, 20, static_cast<std::uint32_t>(entry.pages.size()));
+  for (const LogPage& p : entry.pages) {
+    append_u32(e, p.offset);
+    append_u32(e, static_cast<std::uint32_t>(p.bytes.size()));
+  }
+  for (const LogPage& p : entry.pages) append(e, p.bytes);
+  e.resize(round_up(e.size(), kLogHeader), 0);
+  put_u32(e, 4, static_cast<std::uint32_t>(e.size()));
+  put_u64(e, 24, marvin32(std::span(e).subspan(40)) ^ (entry.break_hash1 ? 1 : 0));
+  put_u64(e, 32, marvin32(std::span(e).first(32)) ^ (entry.break_hash2 ? 1 : 0));
+  return e;
+}
+
+Bytes new_format_log(const Bytes& image, std::uint32_t sequence,
+                     const std::vector<LogEntrySpec>& entries) {
+  Bytes log = log_header(image, sequence, 6);
+  for (const LogEntrySpec& e : entries) append(log, log_entry(e));
+  return log;
+}
+
+Bytes old_format_log(const Bytes& image, const std::vector<std::uint32_t>& dirty_blocks) {
+  Bytes log = log_header(image, get_u32(image, 0x04), 1);
+  const std::uint32_t bins_size = get_u32(image, 0x28);
+  Bytes bitmap((bins_size / kLogHeader + 7) / 8, 0);
+  std::vector<std::uint32_t> blocks(dirty_blocks);
+  std::sort(blocks.begin(), blocks.end());
+  for (std::uint32_t block : blocks)
+    for (std::uint32_t page = block / kLogHeader; page < (block + kBinSize) / kLogHeader; ++page)
+      bitmap.at(page / 8) |= static_cast<std::uint8_t>(1u << (page % 8));
+  append(log, bytes_of("DIRT"));
+  append(log, bitmap);
+  log.resize(round_up(log.size(), kLogHeader), 0);
+  for (std::uint32_t block : blocks)
+    log.insert(log.end(), image.begin() + kBinSize + block, image.begin() + kBinSize + block + kBinSize);
+  return log;
+}
+
 }  // namespace tol::test

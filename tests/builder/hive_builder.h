@@ -274,4 +274,37 @@ class HiveBuilder {
   std::map<std::uint32_t, std::uint32_t> base_patches_;
 };
 
+// --- Transaction logs, as Windows writes them beside a dirty hive.
+
+// Marvin32 with the seed Windows uses for log entries.
+std::uint64_t marvin32(std::span<const std::uint8_t> bytes);
+
+// Bytes that replace the hive-bins area from a bins offset on.
+struct LogPage {
+  std::uint32_t offset = 0;
+  Bytes bytes;
+};
+// The 4096-byte pages of the bins area where image `to` differs from image
+// `from`, including those `from` does not have.
+std::vector<LogPage> changed_pages(const Bytes& from, const Bytes& to);
+
+struct LogEntrySpec {
+  std::uint32_t sequence = 0;
+  std::uint32_t bins_size = 0;
+  std::vector<LogPage> pages;
+  std::uint32_t flags = 0;
+  bool break_hash1 = false;  // the hash of the pages
+  bool break_hash2 = false;  // the hash of the header
+};
+// One "HvLE" entry, padded to a multiple of 512 bytes.
+Bytes log_entry(const LogEntrySpec& entry);
+// A new-format log: the first 512 bytes of `image`'s base block with both
+// sequence numbers set to `sequence` and file type 6, then the entries.
+Bytes new_format_log(const Bytes& image, std::uint32_t sequence,
+                     const std::vector<LogEntrySpec>& entries);
+// An old-format log that brings a hive to `image`: its base block (file type
+// 1), the "DIRT" bitmap of its bins area, and its 512-byte pages of the given
+// 4096-byte blocks (bins offsets).
+Bytes old_format_log(const Bytes& image, const std::vector<std::uint32_t>& dirty_blocks);
+
 }  // namespace tol::test

@@ -209,3 +209,101 @@ TEST_F(CliTest, RepairListsDropsAndSizesAndNeverOverwrites) {
 }
 
 }  // namespace
+
+namespace {
+
+// A dirty hive beside its LOG1: the file has Keep, the log adds New.
+class DirtyCli : public CliTest {
+ protected:
+  void SetUp() override {
+    CliTest::SetUp();
+    HiveBuilder before;
+    before.tree(KeySpec{.name = "ROOT", .subkeys = {KeySpec{.name = "Keep"}}});
+    before.set_sequence(41, 40);
+    HiveBuilder after;
+    after.tree(KeySpec{.name = "ROOT", .subkeys = {KeySpec{.name = "Keep"}, KeySpec{.name = "New"}}});
+    before_ = before.image();
+    LogEntrySpec entry;
+    entry.sequence = 40;
+    entry.bins_size = after.bins_size();
+    entry.pages = changed_pages(before_, after.image());
+    log_ = new_format_log(before_, 40, {entry});
+  }
+  std::string place(const char* name, bool with_log = true) {
+    const std::string hive = file(name, before_);
+    if (with_log) file((std::string(name) + ".LOG1").c_str(), log_);
+    return hive;
+  }
+  std::string file(const char* name, const Bytes& bytes) {
+    const std::string path = std::string(dir_) + "/" + name;
+    HiveBuilder::write_bytes(path, bytes);
+    files_.push_back(path);
+    return path;
+  }
+  static Bytes file_bytes_of(const std::string& path) {
+    gchar* contents = nullptr;
+    gsize length = 0;
+    if (!g_file_get_contents(path.c_str(), &contents, &length, nullptr)) return {};
+    Bytes bytes(contents, contents + length);
+    g_free(contents);
+    return bytes;
+  }
+  Bytes before_, log_;
+};
+
+TEST_F(DirtyCli, EveryCommandSeesTheLoggedChangesUnlessToldNotTo) {
+  const std::string hive = place("NTUSER.DAT");
+  Outcome r = cli({"info", hive});
+  EXPECT_NE(r.out.find("dirty: no\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("transaction logs: 1 entry applied from NTUSER.DAT.LOG1 (sequence 40\u201340)\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(cli({"ls", hive}).out, "Keep\nNew\n");
+  EXPECT_EQ(cli({"--no-logs", "ls", hive}).out, "Keep\n");
+  r = cli({"info", hive, "--no-logs"});
+  EXPECT_NE(r.out.find("dirty: yes"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("transaction logs: not applied (--no-logs)\n"), std::string::npos);
+
+  // Applied in full: editing needs no --force, and the save keeps New.
+  r = cli({"mkkey", hive, "Keep\\Edited"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(cli({"--no-logs", "ls", hive}).out, "Keep\nNew\n");
+  EXPECT_NE(cli({"info", hive}).out.find("transaction logs: not needed\n"), std::string::npos);
+  EXPECT_EQ(file_bytes_of(hive + ".LOG1"), log_) << "logs are never touched";
+}
+
+TEST_F(DirtyCli, RecoverWritesANewCleanFileOnly) {
+  const std::string hive = place("SYSTEM");
+  const std::string out = std::string(dir_) + "/recovered";
+  files_.push_back(out);
+  Outcome r = cli({"recover", hive, out});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "transaction logs: 1 entry applied from SYSTEM.LOG1 (sequence 40\u201340)\n");
+  EXPECT_EQ(file_bytes_of(hive), before_);
+  EXPECT_EQ(cli({"--no-logs", "ls", out}).out, "Keep\nNew\n");
+  EXPECT_NE(cli({"info", out}).out.find("secondary sequence number: 41\n"), std::string::npos);
+  r = cli({"recover", hive, out});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("exists already"), std::string::npos) << r.err;
+  r = cli({"recover", out, std::string(dir_) + "/again"});
+  EXPECT_EQ(r.err, "tolvane-cli: cannot recover \"" + out + "\": the hive is clean: there is nothing to recover\n");
+}
+
+TEST_F(DirtyCli, UnappliedLogsRefuseEditsAndForceSaysWhatIsLost) {
+  const std::string hive = place("SOFTWARE", /*with_log=*/false);
+  Outcome r = cli({"mkkey", hive, "X"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "tolvane-cli: the hive is dirty and its transaction logs could not be applied "
+                   "(no log files): saving would discard the changes they hold; use --force to "
+                   "edit it anyway\n");
+  r = cli({"recover", hive, std::string(dir_) + "/none"});
+  EXPECT_EQ(r.err, "tolvane-cli: cannot recover \"" + hive + "\": not applied: no log files\n");
+  r = cli({"mkkey", hive, "X", "--force"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("transaction logs of " + hive + " that could not be applied (no log files) "
+                       "will be lost"),
+            std::string::npos)
+      << r.err;
+}
+
+}  // namespace

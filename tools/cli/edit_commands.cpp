@@ -14,6 +14,7 @@
 #include "hive/copy.h"
 #include "hive/create.h"
 #include "hive/edit.h"
+#include "hive/logs.h"
 #include "hive/repair.h"
 #include "hive/save.h"
 #include "hive/security.h"
@@ -59,14 +60,6 @@ Args parse(std::span<const std::string> raw) {
 // What an operation reports: the line to print after a successful save, or
 // nothing when it failed (and has said why).
 using Outcome = std::optional<std::string>;
-
-bool refuse_pending_log(const TolHive& hive, bool force) {
-  if (force || !tol_hive_has_pending_log(hive)) return false;
-  fail(kFailed,
-       "the hive is dirty: Windows still keeps changes to it in its transaction logs "
-       "(.LOG1/.LOG2), and saving would discard them; use --force to edit it anyway");
-  return true;
-}
 
 bool save(TolHive& hive) {
   GError* error = nullptr;
@@ -394,7 +387,7 @@ int cmd_repair(std::span<const std::string> raw) {
     return fail(kFailed, "cannot repair \"" + in + "\": " + std::string(why));
   };
   GError* error = nullptr;
-  TolHivePtr hive = tol_hive_open(in, &error);
+  TolHivePtr hive = tol_hive_open(in, &error, log_policy());
   if (!hive) {
     const int rc = cannot(error ? error->message : "cannot open the hive");
     g_clear_error(&error);
@@ -413,6 +406,34 @@ int cmd_repair(std::span<const std::string> raw) {
   std::printf("size: %llu -> %llu bytes\n", static_cast<unsigned long long>(report.size_before),
               static_cast<unsigned long long>(report.size_after));
   return kOk;
+}
+
+int cmd_recover(std::span<const std::string> raw) {
+  const Args a = parse(raw);
+  if (a.bad || a.force || a.pos.size() != 2) return usage_error(*find_command("recover"));
+  const std::string& in = a.pos[0];
+  auto cannot = [&in](std::string_view why) {
+    return fail(kFailed, "cannot recover \"" + in + "\": " + std::string(why));
+  };
+  if (log_policy() == TolLogPolicy::ignore) return cannot("--no-logs leaves nothing to apply");
+  TolHivePtr hive = open_hive(in);
+  if (!hive) return kFailed;
+  const TolLogReport& logs = hive->logs;
+  if (!logs.examined) return cannot("the hive is clean: there is nothing to recover");
+  if (logs.applied == 0 && !logs.base_from_log) return cannot(tol_log_summary(logs));
+  if (struct stat st {}; ::lstat(a.pos[1].c_str(), &st) == 0)
+    return cannot("the output file exists already");
+  hive->path = a.pos[1];
+  GError* error = nullptr;
+  if (!tol_hive_save_new(*hive, in, &error)) {
+    const int rc = cannot(error ? error->message : "writing the new hive failed");
+    g_clear_error(&error);
+    return rc;
+  }
+  std::printf("transaction logs: %s\n", tol_log_summary(logs).c_str());
+  // The file is written either way; a recovery that stopped part way is
+  // still a failure for scripts, which the summary explains.
+  return logs.complete ? kOk : kFailed;
 }
 
 constexpr Command kEditCommands[] = {
@@ -436,6 +457,10 @@ constexpr Command kEditCommands[] = {
      "write to the new file OUT everything of IN that can still be read, compacted; lists what "
      "was dropped",
      cmd_repair},
+    {"recover", "IN OUT",
+     "apply the transaction logs of the dirty hive IN and write the result to the new file OUT, "
+     "as a clean hive; IN and its logs stay as they are",
+     cmd_recover},
 };
 
 }  // namespace

@@ -31,6 +31,10 @@ void print_help(std::FILE* out) {
   for (const tolcli::Command& c : tolcli::commands())
     std::fprintf(out, "  %s %s\n      %s\n", c.name, c.synopsis, c.summary);
   std::fprintf(out,
+               "\nOptions for every command:\n"
+               "  --no-logs\n"
+               "      open dirty hives as the files are on disk, without applying their\n"
+               "      transaction logs (.LOG1/.LOG2/.LOG)\n"
                "\nExit status: 0 success, 1 the operation failed, 2 wrong usage.\n");
 }
 
@@ -42,13 +46,30 @@ int main(int argc, char** argv) {
     print_help(stderr);
     return tolcli::kUsage;
   }
-  const std::string name = argv[1];
+  // --no-logs may stand anywhere before "--", the command name included.
+  std::vector<std::string> words;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--") {
+      words.insert(words.end(), argv + i, argv + argc);
+      break;
+    }
+    if (arg == "--no-logs")
+      tolcli::set_log_policy(TolLogPolicy::ignore);
+    else
+      words.push_back(arg);
+  }
+  if (words.empty()) {
+    print_help(stderr);
+    return tolcli::kUsage;
+  }
+  const std::string name = words.front();
   if (name == "--help" || name == "-h" || name == "help") {
     print_help(stdout);
     return tolcli::kOk;
   }
   const tolcli::Command* cmd = tolcli::find_command(name);
   if (!cmd) return tolcli::fail(tolcli::kUsage, "unknown command '" + name + "' (see --help)");
-  std::vector<std::string> args(argv + 2, argv + argc);
+  const std::vector<std::string> args(words.begin() + 1, words.end());
   return cmd->run(args);
 }

@@ -7,6 +7,7 @@
 #include "cli/cli.h"
 #include "cli/support.h"
 #include "hive/hive.h"
+#include "hive/logs.h"
 #include "value/codec.h"
 
 namespace tolcli {
@@ -35,6 +36,12 @@ int cmd_info(std::span<const std::string> args) {
     std::printf("dirty: yes (changes are pending in the transaction logs .LOG1/.LOG2)\n");
   else
     std::printf("dirty: no\n");
+  if (hive->logs.examined)
+    std::printf("transaction logs: %s\n", tol_log_summary(hive->logs).c_str());
+  else if (tol_hive_needs_recovery(hive->base()))
+    std::printf("transaction logs: not applied (--no-logs)\n");
+  else
+    std::printf("transaction logs: not needed\n");
   return kOk;
 }
 
@@ -80,7 +87,8 @@ int cmd_get(std::span<const std::string> args) {
 }
 
 constexpr Command kReadCommands[] = {
-    {"info", "HIVE", "root key, offsets, sequence numbers, checksum and dirty state", cmd_info},
+    {"info", "HIVE", "root key, offsets, sequence numbers, checksum, dirty state and what the transaction logs "
+     "brought", cmd_info},
     {"ls", "HIVE [KEY]", "names of the key's subkeys, in stored order", cmd_ls},
     {"values", "HIVE [KEY]", "the key's values: name, type and data as the value list shows them",
      cmd_values},

@@ -81,10 +81,7 @@ int cmd_import(std::span<const std::string> raw) {
   if (a.bad || a.pos.size() != 3) return usage_error(*find_command("import"));
   TolHivePtr hive = open_hive(a.pos[0]);
   if (!hive) return kFailed;
-  if (!a.force && tol_hive_has_pending_log(*hive))
-    return fail(kFailed,
-                "the hive is dirty: Windows still keeps changes to it in its transaction logs "
-                "(.LOG1/.LOG2), and saving would discard them; use --force to edit it anyway");
+  if (refuse_pending_log(*hive, a.force)) return kFailed;
   const auto key = resolve_key(*hive, a.pos[1]);
   if (!key) return kFailed;
 

@@ -105,10 +105,7 @@ int cmd_replace(std::span<const std::string> raw) {
   TolHivePtr hive = open_hive(pos[0]);
   if (!hive) return kFailed;
   // A dry run writes nothing, so a dirty hive is no reason to refuse it.
-  if (!options.dry_run && !force && tol_hive_has_pending_log(*hive))
-    return fail(kFailed,
-                "the hive is dirty: Windows still keeps changes to it in its transaction logs "
-                "(.LOG1/.LOG2), and saving would discard them; use --force to edit it anyway");
+  if (!options.dry_run && refuse_pending_log(*hive, force)) return kFailed;
   const auto key = resolve_key(*hive, pos[1]);
   if (!key) return kFailed;
 

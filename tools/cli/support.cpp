@@ -24,9 +24,38 @@ const Command* find_command(std::string_view name) {
   return nullptr;
 }
 
+namespace {
+TolLogPolicy g_log_policy = TolLogPolicy::apply;
+
+// Why the image lacks logged changes, for messages.
+std::string pending_reason(const TolHive& hive) {
+  if (!hive.logs.examined) return "--no-logs";
+  return hive.logs.problem.empty() ? std::string("unknown reason") : hive.logs.problem;
+}
+}  // namespace
+
+void set_log_policy(TolLogPolicy policy) { g_log_policy = policy; }
+TolLogPolicy log_policy() { return g_log_policy; }
+
+bool refuse_pending_log(const TolHive& hive, bool force) {
+  if (!tol_hive_has_pending_log(hive)) return false;
+  if (force) {
+    std::fprintf(stderr,
+                 "tolvane-cli: warning: the changes in the transaction logs of %s that could not "
+                 "be applied (%s) will be lost\n",
+                 hive.path.c_str(), pending_reason(hive).c_str());
+    return false;
+  }
+  fail(kFailed, "the hive is dirty and its transaction logs could not be applied (" +
+                    pending_reason(hive) +
+                    "): saving would discard the changes they hold; use --force to edit it "
+                    "anyway");
+  return true;
+}
+
 TolHivePtr open_hive(const std::string& path) {
   GError* error = nullptr;
-  TolHivePtr hive = tol_hive_open(path, &error);
+  TolHivePtr hive = tol_hive_open(path, &error, g_log_policy);
   if (!hive) {
     fail(kFailed, error ? error->message : "cannot open the hive");
     g_clear_error(&error);

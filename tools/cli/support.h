@@ -14,8 +14,16 @@ namespace tolcli {
 
 const Command* find_command(std::string_view name);
 
+// Whether hives are opened with their transaction logs applied (the default)
+// or as the files are on disk (--no-logs).
+void set_log_policy(TolLogPolicy policy);
+TolLogPolicy log_policy();
 // Opens a hive; on failure reports the open message and returns null.
 TolHivePtr open_hive(const std::string& path);
+// Before a command saves: a hive whose logged changes are not all in the image
+// is refused unless forced, and forcing says that those changes will be lost.
+// True when the command must stop.
+bool refuse_pending_log(const TolHive& hive, bool force);
 // The nk offset of a backslash path; on failure reports "no such key".
 std::optional<std::uint32_t> resolve_key(const TolHive& hive, std::string_view path);
 // The value with that name (ASCII case-insensitive), or nothing.
