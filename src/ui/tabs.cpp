@@ -3,6 +3,7 @@
 // the tree while no hive is shown.
 #include <glib/gi18n-lib.h>
 
+#include "hive/logs.h"
 #include "ui/commands.h"
 #include "ui/commit.h"
 #include "ui/key_tree.h"
@@ -50,17 +51,37 @@ void show_error(TolPane* self, const char* title, const char* description) {
 }
 
 // Windows keeps recent changes in the .LOG1/.LOG2 files until it merges
-// them; such a hive is shown as the primary file has it, which is older.
-void warn_if_pending_log(TolPane* self, const TolHive& hive, const char* path) {
-  if (!tol_hive_has_pending_log(hive))
+// them. Opening applies them as Windows would, and says so once; a hive whose
+// logs could not be applied is shown as the primary file has it, which is
+// older, and the warning says why.
+void announce_logs(TolPane* self, const TolHive& hive, const char* path) {
+  const TolLogReport& logs = hive.logs;
+  g_autofree char* message = nullptr;
+  if (tol_hive_has_pending_log(hive)) {
+    const std::string reason = logs.examined ? logs.problem : std::string();
+    g_autofree char* tooltip = g_strdup_printf(
+        "%s\n\n%s", path,
+        tol_format(_("Warning: this hive has changes recorded only in its transaction logs "
+                     "(.LOG1/.LOG2) that could not be applied (%s). They are not shown, and "
+                     "saving would discard them."),
+                   reason.c_str())
+            .c_str());
+    gtk_widget_set_tooltip_text(self->path_label, tooltip);
+    tol_pane_toast(self, tol_format(_("This hive has changes recorded only in its transaction "
+                                      "logs that could not be applied (%s); they are not shown, "
+                                      "and saving would discard them"),
+                                    reason.c_str())
+                             .c_str());
     return;
-  g_autofree char* tooltip = g_strdup_printf(
-      "%s\n\n%s", path,
-      _("Warning: this hive has changes recorded only in its transaction logs (.LOG1/.LOG2). "
-        "They are not shown, and saving would discard them."));
+  }
+  if (logs.applied == 0 && !logs.base_from_log) return;
+  message = g_strdup_printf(ngettext("Applied %u change from the transaction logs",
+                                     "Applied %u changes from the transaction logs", logs.applied),
+                            logs.applied);
+  g_autofree char* tooltip =
+      g_strdup_printf("%s\n\n%s (%s)", path, message, tol_log_summary(logs).c_str());
   gtk_widget_set_tooltip_text(self->path_label, tooltip);
-  tol_pane_toast(self, _("This hive has changes recorded only in its transaction logs; they are "
-                         "not shown, and saving would discard them"));
+  tol_pane_toast(self, message);
 }
 
 int tab_index_of(GtkWidget* button) {
@@ -246,7 +267,7 @@ bool tol_pane_load_hive(TolPane* self, const char* path) {
 
   gtk_label_set_text(GTK_LABEL(self->path_label), path);
   gtk_widget_set_tooltip_text(self->path_label, path);
-  warn_if_pending_log(self, *self->d->hive, path);
+  announce_logs(self, *self->d->hive, path);
   tol_pane_announce_damage(self, path);
 
   gtk_single_selection_set_selected(self->key_tree_selection, 0);

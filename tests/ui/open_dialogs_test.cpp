@@ -198,6 +198,43 @@ TEST_F(ScanTabsTest, UsersBeyondTheTabLimitAreDropped) {
   EXPECT_NE(tol_pane_get_hive(pane_), nullptr);
 }
 
+TEST_F(ScanTabsTest, EverySystemHiveAndEveryUserHiveIsOpenedWithItsLogs) {
+  // Dirty hives whose one log entry adds the key Logged, with the log names
+  // in the letter cases real disks have.
+  tol::test::HiveBuilder before;
+  before.tree(tol::test::key("ROOT"));
+  before.set_sequence(6, 5);
+  tol::test::HiveBuilder after;
+  after.tree(tol::test::key("ROOT", {tol::test::key("Logged")}));
+  tol::test::LogEntrySpec entry;
+  entry.sequence = 5;
+  entry.bins_size = after.bins_size();
+  entry.pages = tol::test::changed_pages(before.image(), after.image());
+  const tol::test::Bytes log = tol::test::new_format_log(before.image(), 5, {entry});
+  auto dirty = [&](const std::string& hive, const char* log_suffix) {
+    fs::create_directories(fs::path(hive).parent_path());
+    before.write_file(hive);
+    tol::test::HiveBuilder::write_bytes(hive + log_suffix, log);
+  };
+  const std::string config = dir_.file("vol/Windows/System32/config/");
+  dirty(config + "SYSTEM", ".LOG1");
+  dirty(config + "SOFTWARE", ".log2");
+  dirty(config + "SAM", ".LOG1");
+  dirty(config + "SECURITY", ".Log1");
+  dirty(config + "DEFAULT", ".LOG");
+  dirty(dir_.file("vol/Users/alice/NTUSER.DAT"), ".LOG1");
+  dirty(dir_.file("vol/Users/bob/ntuser.dat"), ".log2");
+  tol_pane_apply_windows_scan(pane_, tol_scan_windows_dir(dir_.file("vol/Windows")));
+  ASSERT_EQ(tol_pane_get_tab_count(pane_), 7);
+  for (int tab = 0; tab < 7; ++tab) {
+    tol_pane_switch_tab(pane_, tab);
+    const TolHive* hive = tol_pane_get_hive(pane_);
+    ASSERT_NE(hive, nullptr) << tab;
+    EXPECT_TRUE(hive->logs.complete) << tol_pane_get_tab_label(pane_, tab) << ": " << hive->logs.problem;
+    EXPECT_TRUE(tol_hive_find_path(*hive, "Logged")) << tol_pane_get_tab_label(pane_, tab);
+  }
+}
+
 // ---- The dialogs ---------------------------------------------------------------------
 
 class OpenDialogTest : public ScanTabsTest {

@@ -443,14 +443,38 @@ TEST_F(PaneTest, PathLabelShowsThePathAndWarnsOfChangesOnlyInTheLogs) {
   EXPECT_EQ(label_text(left_->path_label), dirty);
   std::string tooltip = tooltip_of(left_->path_label);
   EXPECT_EQ(tooltip.rfind(dirty, 0), 0u) << tooltip;
-  EXPECT_NE(tooltip.find("transaction logs"), std::string::npos) << tooltip;
+  EXPECT_NE(tooltip.find("transaction logs (.LOG1/.LOG2) that could not be applied (no log files)"),
+            std::string::npos)
+      << tooltip;
   EXPECT_TRUE(toast_shown(overlay_,
-                          "This hive has changes recorded only in its transaction logs; they are not "
-                          "shown, and saving would discard them"));
+                          "This hive has changes recorded only in its transaction logs that could "
+                          "not be applied (no log files); they are not shown, and saving would "
+                          "discard them"));
 
   // Back on the clean hive the warning is gone.
   tol_pane_switch_tab(left_, 0);
   EXPECT_EQ(tooltip_of(left_->path_label), clean);
+
+  // With its log beside it the same kind of hive opens as Windows would load it.
+  tol::test::HiveBuilder after;
+  after.tree(key("ROOT", {key("B"), key("C")}));
+  tol::test::LogEntrySpec entry;
+  entry.sequence = 8;
+  entry.bins_size = after.bins_size();
+  entry.pages = tol::test::changed_pages(builder.image(), after.image());
+  std::string recovered = path("recovered.hiv");
+  builder.write_file(recovered);
+  tol::test::HiveBuilder::write_bytes(path("recovered.hiv.LOG1"),
+                                      tol::test::new_format_log(builder.image(), 8, {entry}));
+  open_path(left_, recovered);
+  EXPECT_TRUE(toast_shown(overlay_, "Applied 1 change from the transaction logs"));
+  tooltip = tooltip_of(left_->path_label);
+  EXPECT_NE(tooltip.find("Applied 1 change from the transaction logs (1 entry applied from "
+                         "recovered.hiv.LOG1"),
+            std::string::npos)
+      << tooltip;
+  tol_pane_select_path(left_, "C");
+  EXPECT_EQ(selected_path(left_), "C");
 }
 
 // ---- Clipboard and menu --------------------------------------------------------------------
