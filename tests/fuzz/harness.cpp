@@ -20,6 +20,7 @@
 #include "hive/edit.h"
 #include "hive/format.h"
 #include "hive/hive.h"
+#include "hive/logs.h"
 #include "hive/names.h"
 #include "hive/save.h"
 #include "hive/security.h"
@@ -375,6 +376,81 @@ void run_read(std::span<const std::uint8_t> input) {
       require_sound(*dst, "copy from a damaged hive left an unsound hive");
     }
   }
+}
+
+Bytes log_input(std::uint8_t mode, std::span<const std::uint8_t> log) {
+  Bytes input{mode};
+  input.insert(input.end(), log.begin(), log.end());
+  return input;
+}
+
+Bytes dirty_base_hive() {
+  Bytes image = base_hive();
+  const std::uint32_t secondary = tol::ByteView(image).u32(TOL_BASE_SEQ_SECONDARY);
+  tol::MutByteView base(std::span<std::uint8_t>(image).first(TOL_BASE_BLOCK_SIZE));
+  base.put_u32(TOL_BASE_SEQ_PRIMARY, secondary + 1);
+  base.put_u32(TOL_BASE_CHECKSUM, tol_hive_checksum(base.view()));
+  return image;
+}
+
+namespace {
+
+// Gives every entry of a new-format log the hashes it should have, walking
+// the entries as recovery does.
+void fix_log(Bytes& log, std::uint8_t mode) {
+  tol::MutByteView bytes{std::span<std::uint8_t>(log)};
+  for (std::size_t off = 512; (mode & 1) && bytes.has(off, 40);) {
+    tol::MutByteView head = bytes.sub(off, 40);
+    const std::uint32_t size = head.u32(4);
+    if (!head.starts_with("HvLE") || size < 512 || size % 512 != 0 || !bytes.has(off, size)) break;
+    tol::MutByteView entry = bytes.sub(off, size);
+    entry.put_u64(24, tol_marvin32(entry.view().tail(40).span()));
+    entry.put_u64(32, tol_marvin32(entry.view().sub(0, 32).span()));
+    off += size;
+  }
+  if ((mode & 2) && bytes.has(0, 512)) bytes.put_u32(TOL_BASE_CHECKSUM, tol_hive_checksum(bytes.view().sub(0, 512)));
+}
+
+}  // namespace
+
+void run_logs(std::span<const std::uint8_t> input) {
+  if (input.empty()) return;
+  Bytes log(input.begin() + 1, input.end());
+  fix_log(log, input[0]);
+  static const Bytes primary = dirty_base_hive();
+  const std::string path = workspace().write("dirty.hiv", primary);
+  workspace().write("dirty.hiv.LOG1", log);
+
+  TolHivePtr hive = open_or_die(path, "a dirty hive does not open");
+  const TolLogReport& report = hive->logs;
+  require(report.examined, "the logs of a dirty hive were not looked at");
+  require_utf8(tol_log_summary(report), "log summary is not UTF-8");
+  require(report.complete || !report.problem.empty(), "an incomplete recovery without a reason");
+  std::size_t value_reads = 0;
+  for (const std::uint32_t nk : walk_keys(*hive, hive->root_cell)) read_key(*hive, nk, value_reads);
+  for (const auto& line : tol_hive_check(*hive).problems) require_utf8(line, "check line is not UTF-8");
+  if (report.applied == 0 && !report.base_from_log) {
+    require(tol_hive_has_pending_log(*hive), "a dirty hive with nothing applied is not pending");
+    return;
+  }
+
+  // The first save of a recovery is clean, numbered above the logs, and
+  // holds the recovered image.
+  const std::uint32_t highest = report.highest_sequence;
+  tol_hive_make_writable(*hive);
+  hive->dirty = true;
+  const Bytes image = image_of(*hive);
+  GError* error = nullptr;
+  if (!tol_hive_save(*hive, &error)) broken("saving a recovered hive", error ? error->message : "");
+  hive.reset();
+  TolHivePtr saved = open_or_die(path, "a saved recovery does not open");
+  require(!saved->logs.examined, "a saved recovery is still dirty");
+  require(highest == UINT32_MAX || tol_hive_secondary_sequence(*saved) > highest,
+          "a saved recovery is numbered below its logs");
+  const Bytes again = image_of(*saved);
+  require(std::equal(again.begin() + TOL_BASE_BLOCK_SIZE, again.end(), image.begin() + TOL_BASE_BLOCK_SIZE,
+                     image.end()),
+          "the saved recovery differs from the recovered image");
 }
 
 void run_import(std::span<const std::uint8_t> input) {

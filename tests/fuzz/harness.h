@@ -26,6 +26,9 @@ void run_import(std::span<const std::uint8_t> input);
 void run_search(std::span<const std::uint8_t> input);
 // The input is a sequence of edits of the base hive (see EditScript).
 void run_edit(std::span<const std::uint8_t> input);
+// The input is a transaction log beside the base hive left dirty (see
+// log_input): what recovery makes of it must read safely and save clean.
+void run_logs(std::span<const std::uint8_t> input);
 
 // The hive the import, search and edit drivers start from, and the second
 // hive that edits copy keys from.
@@ -33,6 +36,13 @@ Bytes base_hive();
 Bytes donor_hive();
 
 // --- Input encodings, for seeds and regression inputs. ------------------------
+
+// The logs driver's input: a mode byte, then the log file. Mode bit 0 has the
+// driver recompute the hashes of every entry and bit 1 the checksum of the
+// log's base block, so that mutated pages get past both and reach recovery.
+Bytes log_input(std::uint8_t mode, std::span<const std::uint8_t> log);
+// The base hive with its sequence numbers left apart, as a crash leaves them.
+Bytes dirty_base_hive();
 
 // Search flags: bit 0 keys, 1 value names, 2 data, 3 whole text, 4 regex.
 // Replace flags: bit 0 names, 1 data, 2 match case, 3 whole text, 4 regex,
@@ -104,5 +114,6 @@ std::vector<Seed> read_seeds();
 std::vector<Seed> import_seeds();
 std::vector<Seed> search_seeds();
 std::vector<Seed> edit_seeds();
+std::vector<Seed> logs_seeds();
 
 }  // namespace tol::fuzz

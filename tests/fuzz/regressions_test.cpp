@@ -35,6 +35,10 @@ TEST(FuzzSeeds, EverySeedRunsCleanThroughItsDriver) {
     SCOPED_TRACE(seed.name);
     run_edit(seed.bytes);
   }
+  for (const auto& seed : logs_seeds()) {
+    SCOPED_TRACE(seed.name);
+    run_logs(seed.bytes);
+  }
 }
 
 // Input bytes of a driver, written as the fuzzer printed them.

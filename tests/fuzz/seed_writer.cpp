@@ -1,5 +1,5 @@
 // Writes the seed inputs of every fuzz driver: fuzz-seeds DIR makes
-// DIR/read, DIR/import, DIR/search and DIR/edit.
+// DIR/read, DIR/import, DIR/search, DIR/edit and DIR/logs.
 #include <glib.h>
 
 #include <cstdio>
@@ -18,6 +18,7 @@ int main(int argc, char** argv) {
       {"import", tol::fuzz::import_seeds()},
       {"search", tol::fuzz::search_seeds()},
       {"edit", tol::fuzz::edit_seeds()},
+      {"logs", tol::fuzz::logs_seeds()},
   };
   for (const auto& [target, seeds] : sets) {
     const std::string dir = std::string(argv[1]) + "/" + target;

@@ -1,7 +1,10 @@
 // Starting inputs for the fuzz drivers, made by the test builder and by the
 // drivers' own encoders: each reaches a different part of the engine so that
 // the fuzzer does not have to discover the formats from nothing.
+#include <algorithm>
+
 #include "harness.h"
+#include "hive/format.h"
 #include "hive_builder.h"
 
 namespace tol::fuzz {
@@ -168,6 +171,37 @@ std::vector<Seed> edit_seeds() {
                                     .rename_key(1, EditScript::raw_name(2))
                                     .bytes(std::span(raw, 2))
                                     .input()});
+  return seeds;
+}
+
+std::vector<Seed> logs_seeds() {
+  // Logs that rewrite pages of the hive with bytes they hold already, and
+  // one that changes the data of a value: all of recovery runs on them.
+  const Bytes image = dirty_base_hive();
+  const std::uint32_t secondary = tol::ByteView(image).u32(TOL_BASE_SEQ_SECONDARY);
+  const std::uint32_t bins_size = tol::ByteView(image).u32(TOL_BASE_BINS_SIZE);
+  std::vector<test::LogPage> pages;
+  for (std::uint32_t at = 0; at < bins_size; at += 4096)
+    pages.push_back({at, Bytes(image.begin() + 4096 + at, image.begin() + 4096 + at + 4096)});
+  std::vector<test::LogEntrySpec> entries(2);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    entries[i].sequence = secondary + static_cast<std::uint32_t>(i);
+    entries[i].bins_size = bins_size;
+  }
+  for (std::size_t p = 0; p < pages.size(); ++p) entries[p * 2 / pages.size()].pages.push_back(pages[p]);
+  std::vector<Seed> seeds;
+  seeds.push_back({"same-pages.log", log_input(0, test::new_format_log(image, secondary, entries))});
+  Bytes changed = image;
+  const std::string needle = "1.2.3";
+  const Bytes units = test::utf16le(needle);
+  auto at = std::search(changed.begin() + 4096, changed.end(), units.begin(), units.end());
+  if (at != changed.end()) *at = '9';
+  entries[0].pages = test::changed_pages(image, changed);
+  entries.resize(1);
+  seeds.push_back({"one-change.log", log_input(1, test::new_format_log(image, secondary, entries))});
+  std::vector<std::uint32_t> blocks;
+  for (std::uint32_t at = 0; at < bins_size; at += 8192) blocks.push_back(at);
+  seeds.push_back({"dirty-pages.log", log_input(2, test::old_format_log(image, blocks))});
   return seeds;
 }
 
