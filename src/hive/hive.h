@@ -170,6 +170,10 @@ void tol_hive_collect_list(const TolHive& hive, std::uint32_t list,
                            std::vector<std::uint32_t>& out);
 // The same without the cache, for walks that read every name once.
 std::string tol_hive_decode_key_name(const TolHive& hive, std::uint32_t nk);
+// The same appended to `out`, for walks that build paths in one buffer.
+void tol_hive_append_key_name(const TolHive& hive, std::uint32_t nk, std::string& out);
+// tol_hive_subkeys into a vector the caller reuses (cleared first).
+void tol_hive_subkeys_into(const TolHive& hive, std::uint32_t nk, std::vector<std::uint32_t>& out);
 // The first direct subkey whose name matches ASCII case-insensitively.
 std::optional<std::uint32_t> tol_hive_find_subkey(const TolHive& hive, std::uint32_t parent,
                                                   std::string_view name);
@@ -199,7 +203,7 @@ void tol_hive_value_clear(TolHiveValue& value);
 // The record's number of values, clamped to bins length / 8; 0 for a non-key.
 std::uint32_t tol_hive_value_count(const TolHive& hive, std::uint32_t nk);
 // Reads value number index; false (and out untouched) when any record on the
-// way is unreadable.
+// way is unreadable. The name and data buffers of `out` are reused.
 bool tol_hive_read_value(const TolHive& hive, std::uint32_t nk, std::uint32_t index,
                          TolHiveValue& out);
 // Where a value's data live. Data longer than one segment follow the hive's
@@ -218,5 +222,8 @@ TolDataPlace tol_hive_data_place(const TolHive& hive, std::uint32_t length_field
 // tol_hive_data_place says; shorter or empty when cells are missing or too small.
 std::vector<std::uint8_t> tol_hive_value_data(const TolHive& hive, std::uint32_t length_field,
                                               std::uint32_t offset_field);
+// The same into a buffer the caller reuses (cleared first).
+void tol_hive_value_data_into(const TolHive& hive, std::uint32_t length_field,
+                              std::uint32_t offset_field, std::vector<std::uint8_t>& out);
 // vk offset of the first value with that name, or TOL_NO_CELL.
 std::uint32_t tol_hive_find_value(const TolHive& hive, std::uint32_t nk, std::string_view name);

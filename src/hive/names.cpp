@@ -1,7 +1,6 @@
 // Decoding of stored names: Latin-1 or UTF-16LE bytes to UTF-8.
 #include "hive/names.h"
 
-#include <vector>
 
 namespace {
 
@@ -29,40 +28,67 @@ bool is_low_surrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
 }  // namespace
 
-std::string tol_utf16_to_utf8(std::span<const std::uint8_t> bytes) {
-  if (bytes.empty()) return {};
-  if (bytes.size() == 1) return "?";
-
-  // Names and string data lie at any address inside the image, so the code
-  // units are assembled into an aligned buffer first.
-  std::vector<char16_t> units(bytes.size() / 2);
-  for (std::size_t i = 0; i < units.size(); ++i)
-    units[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-
-  std::string out;
-  out.reserve(units.size());
-  for (std::size_t i = 0; i < units.size(); ++i) {
-    const char16_t u = units[i];
+void tol_utf16_append(std::string& out, std::span<const std::uint8_t> bytes) {
+  if (bytes.empty()) return;
+  if (bytes.size() == 1) {
+    out += '?';
+    return;
+  }
+  // Names and string data lie at any address inside the image, so each unit
+  // is assembled from its two bytes.
+  const std::size_t units = bytes.size() / 2;
+  auto unit = [bytes](std::size_t i) {
+    return static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+  };
+  const std::size_t start = out.size();
+  // Most text is ASCII: its units are copied straight into room made for all
+  // of them, and only the first other unit leaves this loop.
+  out.resize(start + units);
+  std::size_t i = 0;
+  for (char* p = out.data() + start; i < units; ++i) {
+    const char16_t u = unit(i);
+    if (u == 0 || u >= 0x80) break;
+    p[i] = static_cast<char>(u);
+  }
+  out.resize(start + i);
+  for (; i < units; ++i) {
+    const char16_t u = unit(i);
     if (u == 0) break;
-    if (is_high_surrogate(u)) {
-      if (i + 1 >= units.size() || !is_low_surrogate(units[i + 1])) return "?";
-      const char16_t low = units[++i];
+    if (u < 0x80) {
+      out.push_back(static_cast<char>(u));
+    } else if (is_high_surrogate(u)) {
+      if (i + 1 >= units || !is_low_surrogate(unit(i + 1))) {
+        out.resize(start);
+        out += '?';
+        return;
+      }
+      const char16_t low = unit(++i);
       append_utf8(out, 0x10000 + ((char32_t{u} - 0xD800) << 10) + (char32_t{low} - 0xDC00));
     } else if (is_low_surrogate(u)) {
-      return "?";
+      out.resize(start);
+      out += '?';
+      return;
     } else {
       append_utf8(out, u);
     }
   }
+}
+
+std::string tol_utf16_to_utf8(std::span<const std::uint8_t> bytes) {
+  std::string out;
+  tol_utf16_append(out, bytes);
   return out;
 }
 
-std::string tol_name_decode(std::span<const std::uint8_t> bytes, bool one_byte) {
-  if (bytes.empty()) return {};
-  if (!one_byte) return tol_utf16_to_utf8(bytes);
-  std::string out;
-  out.reserve(bytes.size());
+void tol_name_append(std::string& out, std::span<const std::uint8_t> bytes, bool one_byte) {
+  if (!one_byte) return tol_utf16_append(out, bytes);
+  out.reserve(out.size() + bytes.size());
   for (const std::uint8_t b : bytes) append_utf8(out, b);
+}
+
+std::string tol_name_decode(std::span<const std::uint8_t> bytes, bool one_byte) {
+  std::string out;
+  tol_name_append(out, bytes, one_byte);
   return out;
 }
 

@@ -13,6 +13,11 @@ std::string tol_utf16_to_utf8(std::span<const std::uint8_t> bytes);
 // A stored name to UTF-8: Latin-1 when one_byte is set, else UTF-16LE.
 std::string tol_name_decode(std::span<const std::uint8_t> bytes, bool one_byte);
 
+// The same two decodings appended to `out`, for walks that reuse one buffer
+// instead of making a string per name.
+void tol_utf16_append(std::string& out, std::span<const std::uint8_t> bytes);
+void tol_name_append(std::string& out, std::span<const std::uint8_t> bytes, bool one_byte);
+
 // ASCII case-insensitive equality of UTF-8 names: A-Z equal a-z, every other
 // byte must match.
 bool tol_name_equal(std::string_view a, std::string_view b);

@@ -100,20 +100,32 @@ std::optional<tol::ByteView> tol_hive_vk(const TolHive& hive, std::uint32_t off)
 
 namespace {
 
-// Nothing when the record or its name cannot be read.
-std::optional<std::string> decoded_key_name(const TolHive& hive, std::uint32_t nk) {
+// Appends the decoded name; false (and nothing appended) when the record or
+// its name cannot be read.
+bool append_stored_key_name(const TolHive& hive, std::uint32_t nk, std::string& out) {
   const auto key = tol_hive_key(hive, nk);
-  if (!key) return std::nullopt;
+  if (!key) return false;
   const std::uint16_t length = key->u16(TOL_NK_NAME_LENGTH);
-  if (key->size() < std::size_t{TOL_NK_MIN_DATA} + length) return std::nullopt;
+  if (key->size() < std::size_t{TOL_NK_MIN_DATA} + length) return false;
   const bool one_byte = (key->u16(TOL_NK_FLAGS) & TOL_NK_FLAG_ASCII_NAME) != 0;
-  return tol_name_decode(key->sub(TOL_NK_NAME, length).span(), one_byte);
+  tol_name_append(out, key->sub(TOL_NK_NAME, length).span(), one_byte);
+  return true;
+}
+
+std::optional<std::string> decoded_key_name(const TolHive& hive, std::uint32_t nk) {
+  std::string name;
+  if (!append_stored_key_name(hive, nk, name)) return std::nullopt;
+  return name;
 }
 
 }  // namespace
 
 std::string tol_hive_decode_key_name(const TolHive& hive, std::uint32_t nk) {
   return decoded_key_name(hive, nk).value_or("?");
+}
+
+void tol_hive_append_key_name(const TolHive& hive, std::uint32_t nk, std::string& out) {
+  if (!append_stored_key_name(hive, nk, out)) out += '?';
 }
 
 std::string tol_hive_key_name(const TolHive& hive, std::uint32_t nk) {
@@ -134,13 +146,18 @@ void tol_hive_collect_list(const TolHive& hive, std::uint32_t list,
 
 std::vector<std::uint32_t> tol_hive_subkeys(const TolHive& hive, std::uint32_t nk) {
   std::vector<std::uint32_t> keys;
-  const auto key = tol_hive_key(hive, nk);
-  if (!key) return keys;
-  const std::uint32_t n = clamp_count(hive, key->u32(TOL_NK_SUBKEY_COUNT));
-  if (n == 0) return keys;
-  keys.reserve(n);
-  tol_hive_collect_list(hive, key->u32(TOL_NK_SUBKEY_LIST), keys);
+  tol_hive_subkeys_into(hive, nk, keys);
   return keys;
+}
+
+void tol_hive_subkeys_into(const TolHive& hive, std::uint32_t nk, std::vector<std::uint32_t>& out) {
+  out.clear();
+  const auto key = tol_hive_key(hive, nk);
+  if (!key) return;
+  const std::uint32_t n = clamp_count(hive, key->u32(TOL_NK_SUBKEY_COUNT));
+  if (n == 0) return;
+  out.reserve(n);
+  tol_hive_collect_list(hive, key->u32(TOL_NK_SUBKEY_LIST), out);
 }
 
 std::optional<std::uint32_t> tol_hive_find_subkey(const TolHive& hive, std::uint32_t parent,
@@ -214,9 +231,12 @@ bool tol_hive_read_value(const TolHive& hive, std::uint32_t nk, std::uint32_t in
   if (!vk) return false;
 
   const bool one_byte = (vk->u16(TOL_VK_FLAGS) & TOL_VK_FLAG_ASCII_NAME) != 0;
-  out.name = tol_name_decode(vk->sub(TOL_VK_NAME, vk->u16(TOL_VK_NAME_LENGTH)).span(), one_byte);
+  // Assigned in place: a walk that reads every value into one TolHiveValue
+  // reuses its buffers instead of allocating two per value.
+  out.name.clear();
+  tol_name_append(out.name, vk->sub(TOL_VK_NAME, vk->u16(TOL_VK_NAME_LENGTH)).span(), one_byte);
   out.type = vk->u32(TOL_VK_TYPE);
-  out.data = tol_hive_value_data(hive, vk->u32(TOL_VK_DATA_LENGTH), vk->u32(TOL_VK_DATA_OFFSET));
+  tol_hive_value_data_into(hive, vk->u32(TOL_VK_DATA_LENGTH), vk->u32(TOL_VK_DATA_OFFSET), out.data);
   return true;
 }
 
@@ -262,6 +282,14 @@ TolDataPlace tol_hive_data_place(const TolHive& hive, std::uint32_t length_field
 std::vector<std::uint8_t> tol_hive_value_data(const TolHive& hive, std::uint32_t length_field,
                                               std::uint32_t offset_field) {
   std::vector<std::uint8_t> data;
+  tol_hive_value_data_into(hive, length_field, offset_field, data);
+  if (data.empty()) data.shrink_to_fit();
+  return data;
+}
+
+void tol_hive_value_data_into(const TolHive& hive, std::uint32_t length_field,
+                              std::uint32_t offset_field, std::vector<std::uint8_t>& data) {
+  data.clear();
   const TolDataPlace place = tol_hive_data_place(hive, length_field, offset_field);
   const std::uint32_t length = place.length;
 
@@ -269,24 +297,24 @@ std::vector<std::uint8_t> tol_hive_value_data(const TolHive& hive, std::uint32_t
     const std::uint32_t n = std::min<std::uint32_t>(length, 4);
     for (std::uint32_t i = 0; i < n; ++i)
       data.push_back(static_cast<std::uint8_t>(offset_field >> (8 * i)));
-    return data;
+    return;
   }
-  if (place.layout == TolDataLayout::empty) return data;
+  if (place.layout == TolDataLayout::empty) return;
 
   if (place.layout == TolDataLayout::cell) {
     const auto cell = tol_hive_cell(hive, offset_field);
-    if (!cell || cell->size() < length) return data;
+    if (!cell || cell->size() < length) return;
     const auto bytes = cell->sub(0, length).span();
     data.assign(bytes.begin(), bytes.end());
-    return data;
+    return;
   }
 
   const auto db = tol_hive_cell(hive, offset_field);
-  if (!db || db->size() <= 7 || !db->starts_with("db")) return data;
+  if (!db || db->size() <= 7 || !db->starts_with("db")) return;
   const std::uint32_t count = db->u16(2);
-  if (count == 0) return data;
+  if (count == 0) return;
   const auto segments = tol_hive_cell(hive, db->u32(4));
-  if (!segments || segments->size() < std::uint64_t{count} * 4) return data;
+  if (!segments || segments->size() < std::uint64_t{count} * 4) return;
 
   // The length field alone could ask for 2 GiB, and a segment list may name
   // one cell 65535 times: a sound value never holds more bytes than the image
@@ -302,8 +330,6 @@ std::vector<std::uint8_t> tol_hive_value_data(const TolHive& hive, std::uint32_t
     const auto bytes = segment->sub(0, take).span();
     data.insert(data.end(), bytes.begin(), bytes.end());
   }
-  if (data.empty()) data.shrink_to_fit();
-  return data;
 }
 
 std::uint32_t tol_hive_find_value(const TolHive& hive, std::uint32_t nk, std::string_view name) {

@@ -7,8 +7,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "hive/format.h"
@@ -26,19 +28,47 @@ constexpr std::uint32_t kSmallestKeyCell = 80;
 // one terminating zero unit, and import splits lines at line feeds (and drops
 // a carriage return before one), so anything else would be silently changed by
 // an export/import round trip: such data are written with their bytes instead.
-bool survives_quoting(std::span<const std::uint8_t> data, const std::string& text) {
-  if (text.find_first_of("\r\n") != std::string::npos) return false;
-  const TolBytes back = tol_value_sz_encode(text);
-  return back.size() == data.size() && std::equal(back.begin(), back.end(), data.begin());
+// Decided on the units themselves, so that no text is built to find out.
+bool survives_quoting(std::span<const std::uint8_t> data) {
+  if (data.size() < 2 || data.size() % 2 != 0) return false;
+  const std::size_t units = data.size() / 2;
+  auto unit = [data](std::size_t i) { return static_cast<unsigned>(data[2 * i] | (data[2 * i + 1] << 8)); };
+  if (unit(units - 1) != 0) return false;
+  for (std::size_t i = 0; i + 1 < units; ++i) {
+    const unsigned u = unit(i);
+    if (u >= 0x20 && u < 0xD800) continue;
+    if (u == 0 || u == '\r' || u == '\n' || (u >= 0xDC00 && u <= 0xDFFF)) return false;
+    if (u >= 0xD800 && u <= 0xDBFF) {
+      const unsigned low = i + 2 < units ? unit(i + 1) : 0;
+      if (low < 0xDC00 || low > 0xDFFF) return false;
+      ++i;
+    }
+  }
+  return true;
 }
 
 // A name is written as it is, and a line break in it would end the line: the
 // rest would be read back as a line of its own, such as "[-]", which deletes
 // the destination key on import. Hostile hives can hold such names, and the
 // format has no way to write them, so they are left out with a comment.
-bool has_line_break(std::string_view name) { return name.find_first_of("\r\n") != std::string_view::npos; }
+bool has_line_break(std::string_view name) {
+  return name.find('\n') != std::string_view::npos || name.find('\r') != std::string_view::npos;
+}
 
-void append_value(TolRegOutput& out, const TolHiveValue& value) {
+// Lower-case hex digits of a number, without leading zeros beyond `width`.
+void append_hex(TolRegOutput& out, std::uint32_t v, int width) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  char text[8];
+  int n = 0;
+  do {
+    text[7 - n++] = kDigits[v & 0x0F];
+    v >>= 4;
+  } while (v != 0 || n < width);
+  out.append(std::string_view(text + 8 - n, static_cast<std::size_t>(n)));
+}
+
+// `text` is scratch space the caller keeps across values.
+void append_value(TolRegOutput& out, const TolHiveValue& value, std::string& text) {
   if (has_line_break(value.name)) {
     out.append("; pominieto wartosc - nazwa zawiera znak konca wiersza\n");
     return;
@@ -50,26 +80,23 @@ void append_value(TolRegOutput& out, const TolHiveValue& value) {
   out.append('=');
 
   const std::span<const std::uint8_t> data = value.data;
-  if (value.type == TOL_REG_SZ) {
-    const std::string text = tol_utf16_to_utf8(data);
-    if (survives_quoting(data, text)) {
-      tol_reg_append_quoted(out, text);
-      out.append('\n');
-      return;
-    }
+  if (value.type == TOL_REG_SZ && survives_quoting(data)) {
+    text.clear();
+    tol_utf16_append(text, data);
+    tol_reg_append_quoted(out, text);
+    out.append('\n');
+    return;
   }
   if (value.type == TOL_REG_DWORD && data.size() == 4) {
-    const tol::ByteView view(data);
-    char text[16];
-    std::snprintf(text, sizeof text, "dword:%08x", view.u32(0));
-    out.append(text);
+    out.append("dword:");
+    append_hex(out, tol::ByteView(data).u32(0), 8);
   } else if (value.type == TOL_REG_BINARY) {
     out.append("hex:");
     tol_reg_append_byte_list(out, data);
   } else {
-    char prefix[24];
-    std::snprintf(prefix, sizeof prefix, "hex(%x):", value.type);
-    out.append(prefix);
+    out.append("hex(");
+    append_hex(out, value.type, 1);
+    out.append("):");
     tol_reg_append_byte_list(out, data);
   }
   out.append('\n');
@@ -84,7 +111,8 @@ class ExportWalk {
         // the subkey lists lead back into themselves; without a cap a key
         // listed twice in its own list would double the work on every level.
         // The depth allowance keeps a plain cycle ending in the depth comment.
-        budget_(hive.bins_length / kSmallestKeyCell + TOL_MAX_KEY_DEPTH) {}
+        budget_(hive.bins_length / kSmallestKeyCell + TOL_MAX_KEY_DEPTH),
+        levels_(TOL_MAX_KEY_DEPTH) {}
 
   void key(std::uint32_t nk, std::string& path, int depth) {
     if (!out_.ok() || stopped_) return;
@@ -112,18 +140,19 @@ class ExportWalk {
     out_.append(path);
     out_.append("]\n");
     const std::uint32_t count = tol_hive_value_count(hive_, nk);
-    for (std::uint32_t i = 0; i < count && out_.ok(); ++i) {
-      TolHiveValue value;
-      if (tol_hive_read_value(hive_, nk, i, value)) append_value(out_, value);
-    }
+    for (std::uint32_t i = 0; i < count && out_.ok(); ++i)
+      if (tol_hive_read_value(hive_, nk, i, value_)) append_value(out_, value_, text_);
     out_.append('\n');
 
     // One path buffer for the whole walk: each level appends its name and
-    // cuts it off again, so long names are not copied once per level.
+    // cuts it off again, so long names are not copied once per level. Each
+    // level keeps its own list of subkeys from one key to the next.
     const std::size_t length = path.size();
-    for (const std::uint32_t sub : tol_hive_subkeys(hive_, nk)) {
+    std::vector<std::uint32_t>& subkeys = levels_[static_cast<std::size_t>(depth)];
+    tol_hive_subkeys_into(hive_, nk, subkeys);
+    for (const std::uint32_t sub : subkeys) {
       path += '\\';
-      path += tol_hive_key_name(hive_, sub);
+      tol_hive_append_key_name(hive_, sub, path);
       key(sub, path, depth + 1);
       path.resize(length);
       if (stopped_) return;
@@ -135,6 +164,11 @@ class ExportWalk {
   const TolHive& hive_;
   std::uint32_t budget_;
   bool stopped_ = false;
+  // Reused from one value and one key to the next: the walk allocates only
+  // when a value or a list is larger than any before it.
+  std::vector<std::vector<std::uint32_t>> levels_;
+  TolHiveValue value_;
+  std::string text_;
 };
 
 // A temporary file beside the target, removed unless it was renamed into place.
@@ -205,22 +239,35 @@ void tol_reg_append_quoted(TolRegOutput& out, std::string_view text) {
 }
 
 void tol_reg_append_byte_list(TolRegOutput& out, std::span<const std::uint8_t> data) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  // The column counts only the list itself, not the name and prefix before it.
-  int column = 0;
-  for (std::size_t i = 0; i < data.size(); ++i) {
-    if (i == 0) {
-      column = 2;
-    } else if (column + 1 > 76) {
-      out.append(",\\\n  ");
-      column = 2;
-    } else {
-      out.append(',');
-      column += 3;
+  // Lines of the list hold 26 bytes: counted from the list's own start, the
+  // next byte would pass column 76. The whole list is sized first and written
+  // in one pass through a table of digit pairs.
+  static constexpr std::size_t kPerLine = 26;
+  static constexpr auto kPairs = [] {
+    std::array<char, 512> pairs{};
+    constexpr char digits[] = "0123456789abcdef";
+    for (std::size_t b = 0; b < 256; ++b) {
+      pairs[2 * b] = digits[b >> 4];
+      pairs[2 * b + 1] = digits[b & 0x0F];
     }
-    const char digits[2] = {kDigits[data[i] >> 4], kDigits[data[i] & 0x0F]};
-    out.append(std::string_view(digits, 2));
+    return pairs;
+  }();
+  if (data.empty() || !out.ok()) return;
+  const std::size_t n = data.size();
+  const std::size_t lines = (n + kPerLine - 1) / kPerLine;
+  char* p = out.extend(3 * n - 1 + 4 * (lines - 1));
+  for (std::size_t i = 0; i < n; ++i) {
+    if (i != 0) {
+      *p++ = ',';
+      if (i % kPerLine == 0) {
+        std::memcpy(p, "\\\n  ", 4);
+        p += 4;
+      }
+    }
+    std::memcpy(p, &kPairs[2 * std::size_t{data[i]}], 2);
+    p += 2;
   }
+  out.written();
 }
 
 void tol_export_tree(TolRegOutput& out, const TolHive& hive, std::uint32_t key,

@@ -39,6 +39,16 @@ class TolRegOutput {
     if (sink_ && buffer_.size() >= chunk_) flush();
   }
   void append(char c) { append(std::string_view(&c, 1)); }
+  // n more bytes at the end of the text, for the caller to fill at once;
+  // then written() passes them on like append() does.
+  char* extend(std::size_t n) {
+    const std::size_t at = buffer_.size();
+    buffer_.resize(at + n);
+    return buffer_.data() + at;
+  }
+  void written() {
+    if (sink_ && buffer_.size() >= chunk_) flush();
+  }
 
   // False once the sink has refused a piece; everything after it is dropped.
   bool ok() const { return ok_; }

@@ -2,6 +2,7 @@
 
 #include <glib/gi18n-lib.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "hive/edit.h"
@@ -107,6 +108,44 @@ bool replace_in_value(TolReplaceContext& context, std::uint32_t key, const std::
   return true;
 }
 
+// Whether the find text occurs in ASCII text, with the run's case rule.
+bool ascii_contains(const TolReplaceContext& context, std::string_view text, std::string& lower) {
+  if (context.options.match_case) return text.find(context.find) != std::string_view::npos;
+  lower.resize(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) lower[i] = g_ascii_tolower(text[i]);
+  return lower.find(context.lower_find) != std::string::npos;
+}
+
+bool ascii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// False only when the value's name and text cannot hold a match: under the
+// prefilter's conditions a match lies inside one stretch of ASCII units
+// between zero units, since every other unit decodes to bytes beyond ASCII
+// (which a caseless match may still equate with ASCII letters, so those
+// values are always looked at).
+bool may_match(TolReplaceContext& context, const TolHiveValue& value) {
+  const TolReplaceOptions& options = context.options;
+  std::string& run = context.run;
+  if (options.names && (!ascii(value.name) || ascii_contains(context, value.name, run))) return true;
+  if (!options.data || !is_string_type(value.type)) return false;
+  const tol::ByteView data(value.data);
+  std::string& stretch = context.stretch;
+  std::size_t start = 0;
+  const std::size_t units = data.size() / 2;
+  for (std::size_t i = 0; i <= units; ++i) {
+    const unsigned u = i < units ? data.u16(2 * i) : 0;
+    if (u >= 0x80) return true;
+    if (u != 0) continue;
+    stretch.clear();
+    for (std::size_t j = start; j < i; ++j) stretch.push_back(static_cast<char>(data.u8(2 * j)));
+    if (ascii_contains(context, stretch, run)) return true;
+    start = i + 1;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::optional<std::string> tol_replace_text(const TolReplaceContext& context, std::string_view text,
@@ -150,25 +189,51 @@ void tol_replace_report_line(TolReplaceContext& context, std::string_view path,
   lines.push_back("\\" + std::string(path) + " : " + shown + " [" + std::string(kind) + "]");
 }
 
-bool tol_replace_walk(TolReplaceContext& context, std::uint32_t key, const std::string& path,
+bool tol_replace_walk(TolReplaceContext& context, std::uint32_t key, std::string& path,
                       int depth, GError** error) {
   if (depth >= TOL_MAX_KEY_DEPTH) {
     fail(error, _("Maximum hive depth exceeded"));
     return false;
   }
-  if (!context.visited.insert(key).second) return true;
-  ++context.report->keys;
+  if (!context.visited.insert(key)) return true;
+  TolReplaceReport& report = *context.report;
+  ++report.keys;
 
+  // A key none of whose values can match is only counted.
+  bool look = !context.prefilter;
+  if (!look) {
+    const std::uint32_t count = tol_hive_value_count(*context.hive, key);
+    std::uint32_t examined = 0;
+    std::uint32_t unreadable = 0;
+    for (std::uint32_t i = 0; i < count && !look; ++i) {
+      if (!tol_hive_read_value(*context.hive, key, i, context.value)) {
+        ++unreadable;
+        continue;
+      }
+      ++examined;
+      look = may_match(context, context.value);
+    }
+    if (!look) {
+      report.values_examined += examined;
+      report.failures += unreadable;
+    }
+  }
   // A rename moves the value to the end of the list, so the list is read
   // once up front and the copies are worked through.
-  for (const TolHiveValue& value : read_values(context, key))
-    if (!replace_in_value(context, key, path, value, error)) return false;
+  if (look)
+    for (const TolHiveValue& value : read_values(context, key))
+      if (!replace_in_value(context, key, path, value, error)) return false;
 
   // Value operations never move key records: the offsets stay valid.
-  for (const std::uint32_t sub : tol_hive_subkeys(*context.hive, key)) {
-    const std::string name = tol_hive_key_name(*context.hive, sub);
-    if (!tol_replace_walk(context, sub, path.empty() ? name : path + "\\" + name, depth + 1, error))
-      return false;
+  std::vector<std::uint32_t>& subkeys = context.levels[static_cast<std::size_t>(depth)];
+  tol_hive_subkeys_into(*context.hive, key, subkeys);
+  const std::size_t length = path.size();
+  for (const std::uint32_t sub : subkeys) {
+    if (!path.empty()) path += '\\';
+    tol_hive_append_key_name(*context.hive, sub, path);
+    const bool ok = tol_replace_walk(context, sub, path, depth + 1, error);
+    path.resize(length);
+    if (!ok) return false;
   }
   return true;
 }
@@ -198,7 +263,12 @@ bool tol_replace_tree(TolHive& hive, std::uint32_t start, std::string_view find,
   if (!context.regex) return false;
   context.literal = !options.regex;
   context.report = &report;
-  return tol_replace_walk(context, start, tol_hive_key_path(hive, start), 0, error);
+  context.visited = TolKeySet(hive.bins_length);
+  context.prefilter = !options.regex && ascii(find) &&
+                      find.find_first_of("\n?") == std::string_view::npos;
+  for (const char c : find) context.lower_find.push_back(g_ascii_tolower(c));
+  std::string path = tol_hive_key_path(hive, start);
+  return tol_replace_walk(context, start, path, 0, error);
 }
 
 std::optional<std::string> tol_replace_input_error(std::string_view find, bool have_key,

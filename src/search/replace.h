@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "hive/hive.h"
+#include "search/key_set.h"
 #include "search/pattern.h"
 
 inline constexpr std::uint32_t TOL_REPLACE_MAX_REPORT_LINES = 20;
@@ -60,7 +61,17 @@ struct TolReplaceContext {
   TolReplaceReport* report = nullptr;
   // Keys walked so far: in a damaged hive whose lists name a key twice, the
   // key's values are still rewritten only once.
-  std::unordered_set<std::uint32_t> visited;
+  TolKeySet visited;
+  // Set when the find text is plain ASCII without a line feed or "?" and no
+  // expression: then a text can match only where the text itself is ASCII,
+  // and keys none of whose values can are passed over without building texts.
+  bool prefilter = false;
+  std::string lower_find;  // the find text in ASCII lower case
+  // Buffers reused from one key and value to the next.
+  std::vector<std::vector<std::uint32_t>> levels = std::vector<std::vector<std::uint32_t>>(TOL_MAX_KEY_DEPTH);
+  TolHiveValue value;
+  std::string run;
+  std::string stretch;
 };
 
 // Replaces in the subtree of `start` (an nk offset), the start key included.
@@ -74,7 +85,7 @@ bool tol_replace_tree(TolHive& hive, std::uint32_t start, std::string_view find,
                       TolReplaceReport& report, GError** error);
 
 // The recursive walk: the key's values, then its subkeys; `depth` 0 is the start key.
-bool tol_replace_walk(TolReplaceContext& context, std::uint32_t key, const std::string& path,
+bool tol_replace_walk(TolReplaceContext& context, std::uint32_t key, std::string& path,
                       int depth, GError** error);
 
 // The text with every match replaced and the number of matches, or nothing

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "hive/hive.h"
+#include "search/key_set.h"
 #include "search/pattern.h"
 
 inline constexpr std::uint32_t TOL_SEARCH_MAX_RESULTS = 500;
@@ -44,19 +45,26 @@ struct TolSearchResult {
 struct TolSearchContext {
   const TolHive* hive = nullptr;
   std::string folded_pattern;  // g_utf8_casefold of the text; used without a regex
+  bool pattern_ascii = true;   // the folded pattern is plain ASCII
   TolRegexPtr regex;           // null unless the regex option is on
   TolSearchOptions options;
   std::vector<TolSearchResult> results;
   std::uint32_t limit = TOL_SEARCH_MAX_RESULTS;  // 0: no limit
   // Keys walked so far: a damaged hive whose lists name a key twice or name
   // an ancestor is walked once per key instead of exponentially often.
-  std::unordered_set<std::uint32_t> visited;
+  TolKeySet visited;
+  // Buffers reused from one key and value to the next, so that a walk that
+  // finds nothing allocates nothing per key or value.
+  std::vector<std::vector<std::uint32_t>> levels = std::vector<std::vector<std::uint32_t>>(TOL_MAX_KEY_DEPTH);
+  TolHiveValue value;
+  std::string text;
+  mutable std::string folded;
 };
 
 // The walk below `key` (an nk offset) whose path is `path`, at `depth` (the
-// root is 0); keys at depth TOL_MAX_KEY_DEPTH are not entered.
-void tol_search_tree(TolSearchContext& context, std::uint32_t key, const std::string& path,
-                     int depth);
+// root is 0); keys at depth TOL_MAX_KEY_DEPTH are not entered. The path is
+// extended and cut back on the way, and comes back as it was.
+void tol_search_tree(TolSearchContext& context, std::uint32_t key, std::string& path, int depth);
 // True when the UTF-8 text matches under the context's options.
 bool tol_search_match(const TolSearchContext& context, std::string_view text);
 
@@ -64,6 +72,9 @@ bool tol_search_match(const TolSearchContext& context, std::string_view text);
 // to the first zero unit; for REG_MULTI_SZ each non-empty string followed by
 // one space, then any bytes after the last zero unit.
 std::string tol_search_value_text(std::uint32_t type, std::span<const std::uint8_t> data);
+// The same into a buffer the caller reuses (cleared first).
+void tol_search_value_text_into(std::uint32_t type, std::span<const std::uint8_t> data,
+                                std::string& out);
 
 // One whole search of the hive, what the search popover and tolvane-cli run.
 // Empty text finds nothing. A regex that does not compile gives nothing and a

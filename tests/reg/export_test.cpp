@@ -74,6 +74,11 @@ TEST_F(RegExport, StringsThatWouldNotSurviveQuotingAreWrittenAsHex) {
       {{0x00, 0xD8, 0x41, 0, 0, 0}, "hex(1):00,d8,41,00,00,00"},
       {utf16le_sz("\n"), "hex(1):0a,00,00,00"},
       {utf16le_sz("\r"), "hex(1):0d,00,00,00"},
+      // A high surrogate whose partner would be the terminator, and a zero
+      // string with nothing before its terminator.
+      {{0x3D, 0xD8, 0, 0}, "hex(1):3d,d8,00,00"},
+      {{0, 0}, "\"\""},
+      {utf16le_sz("\t\x7f\xef\xbf\xbf"), "\"\t\x7f\xef\xbf\xbf\""},
   };
   for (const auto& [data, part] : cases) {
     auto hive = build(key("ROOT", {}, {val("s", 1, data)}));

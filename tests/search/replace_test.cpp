@@ -220,5 +220,25 @@ TEST_F(Replace, FailuresStopTheRunAndTheSnapshotUndoesThem) {
   g_clear_error(&error);
 }
 
+// Plain ASCII finds pass over keys whose values cannot hold a match; these
+// values must still be found and counted as before.
+TEST_F(Replace, KeysPassedOverStillCountAndNothingMatchingIsMissed) {
+  build(key("ROOT",
+            {key("Skip", {}, {val("a", 1, utf16le_sz("nothing here")), val("b", 4, le32(7))}),
+             key("K", {},
+                 {val("kelvin", 1, utf16le_sz("\xE2\x84\xAA" "ey")),
+                  val("M\xC3\xBCll", 1, utf16le_sz("x"), NameForm::Latin1),
+                  val("multi", 7, multi_sz({"ab", "cd"})),
+                  val("broken", 1, {0x00, 0xD8, 0, 0})})}));
+  EXPECT_EQ(run("KEY", "k", opts("dp")), "Preview: 1 values, 1 replacements");
+  EXPECT_EQ(report_.values_examined, 6u);
+  EXPECT_EQ(report_.keys, 3u);
+  EXPECT_EQ(run("m", "N", opts("np")), "Preview: 2 values, 2 replacements");
+  EXPECT_EQ(run("b\nc", "-", opts("dp")), "Preview: 1 values, 1 replacements");
+  EXPECT_EQ(run("?", "!", opts("dp")), "Preview: 1 values, 1 replacements");
+  EXPECT_EQ(run("zzz", "y", opts("ndp")), "Preview: 0 values, 0 replacements");
+  EXPECT_EQ(report_.values_examined, 6u);
+}
+
 }  // namespace
 }  // namespace tol::test

@@ -143,5 +143,38 @@ TEST_F(Search, DamagedListsNamingKeysAgainAreWalkedOnce) {
   EXPECT_THAT(find("a"), ElementsAre("\\A|key"));
 }
 
+// Plain searches fold ASCII texts eight bytes at a time and skip the full
+// Unicode folding; these cases must come out as full folding has them.
+TEST_F(Search, PlainTextMatchesAsFullCaseFoldingDoes) {
+  build(key("ROOT",
+            {key("K", {},
+                 {val("kelvin", 1, utf16le_sz("\xE2\x84\xAA" "ey")),     // KELVIN SIGN, folds to k
+                  val("Stra\xC3\x9F" "e", 4, le32(1), NameForm::Latin1),  // a one-byte name
+                  val("multi", 7, multi_sz({"ab", "cd"})),
+                  val("edges", 1, utf16le_sz("@[`{AZaz0123456789ABCDEFGHIJ")),
+                  val("long", 1, utf16le_sz("xxxxxxxxxxxxxxZZZxxxxxxxxxxxxxxxx")),
+                  val("caf\xC3\xA9", 1, utf16le_sz("plain"))})}));
+  const TolSearchOptions data = opts("d");
+  const TolSearchOptions names = opts("v");
+  auto hits = [&](std::string_view text, const TolSearchOptions& o) {
+    std::string joined;
+    for (const std::string& row : find(text, o)) joined += row.substr(0, row.find(' ')) + ",";
+    return joined;
+  };
+  EXPECT_EQ(hits("KEY", data), "kelvin,");
+  EXPECT_EQ(hits("STRASSE", names), "Stra\xC3\x9F" "e,");
+  EXPECT_EQ(hits("\xC5\xBF", names), "Stra\xC3\x9F" "e,edges,");  // LONG S folds to s
+  EXPECT_EQ(hits("b c", data), "multi,");
+  EXPECT_EQ(hits("ab cd ", opts("dw")), "multi,");
+  EXPECT_EQ(hits("@[`{azaz0123456789abcdefghij", opts("dw")), "edges,");
+  EXPECT_EQ(hits("`", data), "edges,");
+  EXPECT_EQ(hits("@", data), "edges,");
+  EXPECT_EQ(hits("\x7B", data), "edges,");
+  EXPECT_EQ(hits("zzz", data), "long,");
+  EXPECT_EQ(hits("CAF\xC3\x89", names), "caf\xC3\xA9,");
+  EXPECT_EQ(hits("\xC3\xA9", data), "");  // no data holds it, and ASCII data cannot
+  EXPECT_EQ(hits("^", data), "");
+}
+
 }  // namespace
 }  // namespace tol::test
