@@ -19,6 +19,8 @@ std::optional<tol::MutByteView> tol_hive_cell_mut(TolHive& hive, std::uint32_t o
   const tol::MutByteView bins = tol_hive_bins_mut(hive);
   const auto range = tol::cell_range(bins.view(), off);
   if (!range) return std::nullopt;
+  // With its size field, which freeing and splitting rewrite.
+  tol_hive_note_write(hive, std::uint64_t{range->data} - 4, std::uint64_t{range->length} + 4);
   return bins.sub(range->data, range->length);
 }
 

@@ -61,6 +61,7 @@ std::optional<std::uint32_t> search_hint_bin(TolHive& hive, std::uint32_t need) 
     const std::uint32_t m = magnitude(v);
     if (m < kMinCell || c + m > end) break;
     if (v > 0 && m >= need && !holds_unsafe(hive, static_cast<std::uint32_t>(c), m)) {
+      tol_hive_note_write(hive, c, m);
       take(bins, static_cast<std::uint32_t>(c), m, need, true);
       // Reading ignores the sign of the size field, so a free cell may have
       // had its old name cached; the cell now gets a new record.
@@ -147,6 +148,7 @@ void tol_hive_free_cell(TolHive& hive, std::uint32_t off) {
   const auto v = static_cast<std::int32_t>(bins.u32(off));
   // INT32_MIN has no positive counterpart; such a size field is damage, left as found.
   if (v >= 0 || v == std::numeric_limits<std::int32_t>::min()) return;
+  tol_hive_note_write(hive, off, 4);
   bins.put_u32(off, magnitude(v));
   hive.name_cache.erase(off);
 }

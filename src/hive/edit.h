@@ -27,7 +27,12 @@
 // --- Writable record access (the mutable half of the bounds checks). ---------
 
 // The whole hive-bins area of a writable hive; an empty view when not writable.
+// Whoever writes through it into the existing image calls tol_hive_note_write
+// first; the cell accessors below do that themselves.
 tol::MutByteView tol_hive_bins_mut(TolHive& hive);
+// Tells an open undo step that bytes [off, off + n) of the bins are about to
+// change, so that it keeps the pages they lie in as they are now.
+void tol_hive_note_write(TolHive& hive, std::uint64_t off, std::uint64_t n);
 // The base block copy of a writable hive; an empty view when not writable.
 tol::MutByteView tol_hive_base_mut(TolHive& hive);
 // As tol_hive_cell / tol_hive_key, writable; nothing when the hive is not writable.

@@ -92,6 +92,8 @@ struct TolLogReport {
 // does when it loads one) or shows the primary file as it is on disk.
 enum class TolLogPolicy { apply, ignore };
 
+struct TolPageRecording;
+
 struct TolHive {
   tol::Mapping mapping;
   std::uint64_t file_size = 0;
@@ -108,6 +110,8 @@ struct TolHive {
   mutable std::optional<bool> bins_intact;
   std::optional<TolCensus> census;
   TolLogReport logs;
+  // The undo step being recorded, if any (see page_journal.h).
+  TolPageRecording* recording = nullptr;
   // nk offset -> decoded name; only ever gains correct entries while reading.
   mutable std::unordered_map<std::uint32_t, std::string> name_cache;
 
