@@ -13,6 +13,7 @@
 #include "hive/check.h"
 #include "hive/copy.h"
 #include "hive/create.h"
+#include "hive/document.h"
 #include "hive/edit.h"
 #include "hive/logs.h"
 #include "hive/repair.h"
@@ -61,14 +62,6 @@ Args parse(std::span<const std::string> raw) {
 // nothing when it failed (and has said why).
 using Outcome = std::optional<std::string>;
 
-bool save(TolHive& hive) {
-  GError* error = nullptr;
-  if (tol_hive_save(hive, &error)) return true;
-  fail(kFailed, error && error->message ? error->message : "saving the hive failed");
-  g_clear_error(&error);
-  return false;
-}
-
 // "cannot WHAT: REASON" on standard error; the reason is the engine's.
 Outcome refused(const std::string& what, const GError* error) {
   fail(kFailed, "cannot " + what + ": " +
@@ -87,15 +80,30 @@ void warn_damage(TolHive& hive, const std::string& path) {
                path.c_str(), census.problems);
 }
 
+// The one editing path, shared with the window: the document runs the
+// operation and saves, or leaves the file as it was.
 int edit(const std::string& path, bool force, const std::function<Outcome(TolHive&)>& op) {
-  TolHivePtr hive = open_hive(path);
-  if (!hive) return kFailed;
-  if (refuse_pending_log(*hive, force)) return kFailed;
-  warn_damage(*hive, path);
-  tol_hive_make_writable(*hive);
-  const Outcome line = op(*hive);
-  if (!line) return kFailed;
-  if (!save(*hive)) return kFailed;
+  GError* error = nullptr;
+  g_autoptr(TolDocument) document = tol_document_open(path, log_policy(), &error);
+  if (!document) {
+    fail(kFailed, error ? error->message : "cannot open the hive");
+    g_clear_error(&error);
+    return kFailed;
+  }
+  TolHive& hive = tol_document_get_hive(document);
+  if (refuse_pending_log(hive, force)) return kFailed;
+  warn_damage(hive, path);
+  Outcome line;
+  const auto run = [&](TolHive& image, GError**) {
+    line = op(image);
+    return line.has_value();
+  };
+  if (!tol_document_change(document, TolChange{}, run, &error)) {
+    // A refused operation has said why already; a failed save has not.
+    if (error) fail(kFailed, error->message ? error->message : "saving the hive failed");
+    g_clear_error(&error);
+    return kFailed;
+  }
   std::printf("%s\n", line->c_str());
   return kOk;
 }

@@ -8,6 +8,7 @@
 
 #include "cli/cli.h"
 #include "cli/support.h"
+#include "hive/document.h"
 #include "hive/save.h"
 #include "reg/export.h"
 #include "reg/import.h"
@@ -79,19 +80,22 @@ int cmd_export(std::span<const std::string> raw) {
 int cmd_import(std::span<const std::string> raw) {
   const Args a = parse(raw, false, true);
   if (a.bad || a.pos.size() != 3) return usage_error(*find_command("import"));
-  TolHivePtr hive = open_hive(a.pos[0]);
-  if (!hive) return kFailed;
-  if (refuse_pending_log(*hive, a.force)) return kFailed;
-  const auto key = resolve_key(*hive, a.pos[1]);
+  GError* error = nullptr;
+  g_autoptr(TolDocument) document = tol_document_open(a.pos[0], log_policy(), &error);
+  if (!document) return report(error, "cannot open the hive");
+  TolHive& hive = tol_document_get_hive(document);
+  if (refuse_pending_log(hive, a.force)) return kFailed;
+  const auto key = resolve_key(hive, a.pos[1]);
   if (!key) return kFailed;
 
-  tol_hive_make_writable(*hive);
+  // Saved also when lines failed: what did apply is kept. A file that cannot
+  // be read or parsed at all changes nothing.
   TolRegImportCounts counts;
-  GError* error = nullptr;
-  if (!tol_reg_import_from_file(*hive, *key, a.pos[2], counts, &error))
+  const auto import = [&](TolHive& image, GError** why) {
+    return tol_reg_import_from_file(image, *key, a.pos[2], counts, why);
+  };
+  if (!tol_document_change(document, TolChange{TolChangeKind::subtree, *key}, import, &error))
     return report(error, "import failed");
-  // Saved also when nothing changed or lines failed: what did apply is kept.
-  if (!tol_hive_save(*hive, &error)) return report(error, "saving after import failed");
   std::printf("%s\n", tol_reg_import_summary(counts).c_str());
   return kOk;
 }

@@ -9,6 +9,7 @@
 
 #include "cli/cli.h"
 #include "cli/support.h"
+#include "hive/document.h"
 #include "hive/save.h"
 #include "search/replace.h"
 #include "search/search.h"
@@ -102,19 +103,28 @@ int cmd_replace(std::span<const std::string> raw) {
   if (!utf8(find) || !utf8(replacement))
     return fail(kUsage, "the find text and the replacement must be valid UTF-8");
 
-  TolHivePtr hive = open_hive(pos[0]);
-  if (!hive) return kFailed;
+  GError* error = nullptr;
+  g_autoptr(TolDocument) document = tol_document_open(pos[0], log_policy(), &error);
+  if (!document) {
+    fail(kFailed, error ? error->message : "cannot open the hive");
+    g_clear_error(&error);
+    return kFailed;
+  }
+  TolHive& hive = tol_document_get_hive(document);
   // A dry run writes nothing, so a dirty hive is no reason to refuse it.
-  if (!options.dry_run && refuse_pending_log(*hive, force)) return kFailed;
-  const auto key = resolve_key(*hive, pos[1]);
+  if (!options.dry_run && refuse_pending_log(hive, force)) return kFailed;
+  const auto key = resolve_key(hive, pos[1]);
   if (!key) return kFailed;
 
   TolReplaceReport report;
-  GError* error = nullptr;
-  // A failed walk leaves part of its changes in the image: such an image is
-  // never saved, so the file keeps its state from before the run.
-  bool ok = tol_replace_tree(*hive, *key, find, replacement, options, report, &error);
-  if (ok && !options.dry_run && report.values_changed != 0) ok = tol_hive_save(*hive, &error);
+  const auto replace = [&](TolHive& image, GError** why) {
+    return tol_replace_tree(image, *key, find, replacement, options, report, why);
+  };
+  // A failed walk leaves part of its changes in the image: the document puts
+  // the image back, so the file keeps its state from before the run.
+  const bool ok = options.dry_run ? replace(hive, &error)
+                                  : tol_document_change(document, TolChange{TolChangeKind::subtree, *key},
+                                                        replace, &error);
   const std::string message = tol_replace_message(report, options.dry_run, ok ? nullptr : error);
   g_clear_error(&error);
   if (!ok) return fail(kFailed, message);
