@@ -10,6 +10,7 @@ extern "C" {
 #include <glib/gi18n-lib.h>
 
 #include <clocale>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string_view>
@@ -64,6 +65,14 @@ void on_open(GApplication* app, GFile** files, int n_files, const char*, gpointe
   gtk_window_present(GTK_WINDOW(window));
 }
 
+// --version answers in the process it was given to, before any window or
+// the running instance is involved.
+int on_local_options(GApplication*, GVariantDict* options, gpointer) {
+  if (!g_variant_dict_contains(options, "version")) return -1;
+  std::printf("tolvane %s\n", TOL_VERSION);
+  return 0;
+}
+
 AdwApplication* application_new(GApplicationFlags flags) {
   // The icon theme finds the application icon under the application's
   // resource path; it must be there before the theme is first read.
@@ -73,6 +82,9 @@ AdwApplication* application_new(GApplicationFlags flags) {
   g_signal_connect(app, "startup", G_CALLBACK(on_startup), nullptr);
   g_signal_connect(app, "activate", G_CALLBACK(on_activate), nullptr);
   g_signal_connect(app, "open", G_CALLBACK(on_open), nullptr);
+  g_application_add_main_option(G_APPLICATION(app), "version", 0, G_OPTION_FLAG_NONE,
+                                G_OPTION_ARG_NONE, _("Print the version and exit"), nullptr);
+  g_signal_connect(app, "handle-local-options", G_CALLBACK(on_local_options), nullptr);
   return app;
 }
 

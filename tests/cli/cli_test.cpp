@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,33 @@ TEST_F(CliTest, UsageErrorsExitTwo) {
   EXPECT_EQ(help.status, 0);
   for (const char* c : {"info", "ls", "values", "get"})
     EXPECT_NE(help.out.find(c), std::string::npos) << c;
+}
+
+// The manual page is kept by hand: it must name every command the tool
+// lists, and carry the version the tool prints.
+TEST_F(CliTest, ManualPageNamesEveryCommandAndTheVersion) {
+  gchar* page = nullptr;
+  ASSERT_TRUE(g_file_get_contents(TOLVANE_CLI_MAN, &page, nullptr, nullptr));
+  const std::string man = page;
+  g_free(page);
+  const Outcome help = cli({"--help"});
+  std::istringstream lines(help.out);
+  int commands = 0;
+  for (std::string line; std::getline(lines, line);) {
+    // "  NAME ARGS": a command; "      text" and "  --option" are not.
+    if (line.size() < 3 || line.compare(0, 2, "  ") != 0 || line[2] == ' ' || line[2] == '-') continue;
+    const std::string name = line.substr(2, line.find(' ', 2) - 2);
+    ++commands;
+    EXPECT_NE(man.find(".BI \"" + name + " "), std::string::npos) << name;
+  }
+  EXPECT_GE(commands, 20);
+  for (const char* option : {"\\-\\-force", "\\-\\-no\\-logs", "\\-\\-version", ".SH EXIT STATUS"})
+    EXPECT_NE(man.find(option), std::string::npos) << option;
+  const Outcome version = cli({"--version"});
+  EXPECT_EQ(version.status, 0);
+  ASSERT_EQ(version.out.rfind("tolvane-cli ", 0), 0u) << version.out;
+  const std::string number = version.out.substr(12, version.out.size() - 13);
+  EXPECT_NE(man.find("\"Tolvane " + number + "\""), std::string::npos) << number;
 }
 
 TEST_F(CliTest, OpenErrorsAreReportedWithTheEngineMessage) {

@@ -31,6 +31,7 @@ void print_help(std::FILE* out) {
   for (const tolcli::Command& c : tolcli::commands())
     std::fprintf(out, "  %s %s\n      %s\n", c.name, c.synopsis, c.summary);
   std::fprintf(out,
+               "\n  --version\n      print the version and exit\n"
                "\nOptions for every command:\n"
                "  --no-logs\n"
                "      open dirty hives as the files are on disk, without applying their\n"
@@ -66,6 +67,10 @@ int main(int argc, char** argv) {
   const std::string name = words.front();
   if (name == "--help" || name == "-h" || name == "help") {
     print_help(stdout);
+    return tolcli::kOk;
+  }
+  if (name == "--version") {
+    std::printf("tolvane-cli %s\n", TOL_VERSION);
     return tolcli::kOk;
   }
   const tolcli::Command* cmd = tolcli::find_command(name);
