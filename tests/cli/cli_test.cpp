@@ -86,13 +86,66 @@ TEST_F(CliTest, ManualPageNamesEveryCommandAndTheVersion) {
     EXPECT_NE(man.find(".BI \"" + name + " "), std::string::npos) << name;
   }
   EXPECT_GE(commands, 20);
-  for (const char* option : {"\\-\\-force", "\\-\\-no\\-logs", "\\-\\-version", ".SH EXIT STATUS"})
+  for (const char* option : {"\\-\\-force", "\\-\\-no\\-logs", "\\-\\-json", "\\-\\-version", ".SH EXIT STATUS",
+                             ".SH JSON OUTPUT"})
     EXPECT_NE(man.find(option), std::string::npos) << option;
   const Outcome version = cli({"--version"});
   EXPECT_EQ(version.status, 0);
   ASSERT_EQ(version.out.rfind("tolvane-cli ", 0), 0u) << version.out;
   const std::string number = version.out.substr(12, version.out.size() - 13);
   EXPECT_NE(man.find("\"Tolvane " + number + "\""), std::string::npos) << number;
+}
+
+// --json: every line parses, data keep their bytes and a decoded form, and a
+// name that is not valid UTF-16 keeps its stored bytes.
+TEST_F(CliTest, JsonOutputParsesAndKeepsEveryName) {
+  HiveBuilder b;
+  const BuiltTree t = b.tree(KeySpec{
+      .name = "ROOT",
+      .subkeys = {KeySpec{.name = "K",
+                          .values = {{"v", 1, utf16le_sz("hi")},
+                                     {"n", 4, le32(7)},
+                                     {"m", 7, multi_sz({"a", "b"})}}},
+                  KeySpec{.name = "L"}}});
+  // "v" and "L" become a lone high surrogate stored as UTF-16.
+  const std::uint32_t vk = t.value("K", "v");
+  b.patch_u16(vk, 0x02, 2);
+  b.patch_u16(vk, 0x10, 0);
+  b.patch_bytes(vk, 0x14, Bytes{0x00, 0xD8});
+  b.patch_u16(t.key("L"), 0x02, 0);
+  b.patch_u16(t.key("L"), 0x48, 2);
+  b.patch_bytes(t.key("L"), 0x4C, Bytes{0x00, 0xD8});
+  const std::string hive = write(b, "json.hiv");
+  // Python reads each line as JSON and prints what the test looks at.
+  auto parsed = [&](const std::vector<std::string>& args, const char* expr) {
+    std::vector<std::string> argv{"--json"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const Outcome r = cli(argv);
+    EXPECT_NE(r.status, 2) << r.err;
+    const std::string script = std::string("import json,sys\nrows=[json.loads(l) for l in sys.stdin]\nprint(") + expr + ")";
+    const std::string file = std::string(dir_) + "/out.json";
+    HiveBuilder::write_bytes(file, Bytes(r.out.begin(), r.out.end()));
+    files_.push_back(file);
+    const Outcome py = run({"sh", "-c", "python3 -c \"$0\" < \"$1\"", script, file});
+    EXPECT_EQ(py.status, 0) << py.err << r.out;
+    return py.out;
+  };
+  EXPECT_EQ(parsed({"ls", hive}, "[(r['name'], r.get('name_hex')) for r in rows]"),
+            "[('K', None), ('?', '00d8')]\n");
+  EXPECT_EQ(parsed({"values", hive, "K"},
+                   "[(r['name'], r.get('name_hex'), r['type_name'], r['data_hex'], r.get('text'), "
+                   "r.get('number'), r.get('strings')) for r in rows]"),
+            "[('?', '00d8', 'REG_SZ', '680069000000', 'hi', None, None), "
+            "('n', None, 'REG_DWORD', '07000000', None, 7, None), "
+            "('m', None, 'REG_MULTI_SZ', '61000000620000000000', None, None, ['a', 'b'])]\n");
+  EXPECT_EQ(parsed({"get", hive, "K", "n"}, "rows[0]['number']"), "7\n");
+  EXPECT_EQ(parsed({"info", hive}, "rows[0]['checksum']['ok'], rows[0]['transaction_logs']['examined']"),
+            "True False\n");
+  EXPECT_EQ(parsed({"check", hive}, "type(rows[0]['problems']).__name__, rows[0]['keys']"),
+            "list 3\n");
+  EXPECT_EQ(parsed({"search", hive, "hi", "--no-keys"},
+                   "[(r['path'], r['value_name'], r['type_name']) for r in rows]"),
+            "[('K', '?', 'REG_SZ')]\n");
 }
 
 TEST_F(CliTest, OpenErrorsAreReportedWithTheEngineMessage) {

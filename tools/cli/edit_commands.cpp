@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "cli/json.h"
 #include "cli/support.h"
 #include "hive/check.h"
 #include "hive/copy.h"
@@ -379,6 +380,15 @@ int cmd_check(std::span<const std::string> raw) {
   TolHivePtr hive = open_hive(a.pos[0]);
   if (!hive) return kFailed;
   const TolCheckReport report = tol_hive_check(*hive);
+  if (json_output()) {
+    Json j;
+    j.begin_object().key("ok").boolean(report.ok()).key("keys").num(report.keys);
+    j.key("values").num(report.values).key("security_records").num(report.security_records);
+    j.key("problems").begin_array();
+    for (const std::string& p : report.problems) j.str(p);
+    print_json(j.end_array().end_object());
+    return report.ok() ? kOk : kFailed;
+  }
   for (const std::string& p : report.problems) std::printf("%s\n", p.c_str());
   std::printf("%u keys, %u values, %u security records: %s\n", report.keys, report.values,
               report.security_records,
@@ -406,6 +416,17 @@ int cmd_repair(std::span<const std::string> raw) {
     const int rc = cannot(error ? error->message : "writing the new hive failed");
     g_clear_error(&error);
     return rc;
+  }
+  if (json_output()) {
+    Json j;
+    j.begin_object().key("dropped").begin_array();
+    for (const TolRepairDrop& d : report.drops)
+      j.begin_object().key("path").str(d.path).key("reason").str(d.reason).end_object();
+    j.end_array().key("keys").num(report.keys).key("values").num(report.values);
+    j.key("security_records").num(report.security_records);
+    j.key("size_before").num(report.size_before).key("size_after").num(report.size_after);
+    print_json(j.end_object());
+    return kOk;
   }
   for (const TolRepairDrop& d : report.drops)
     std::printf("dropped: %s: %s\n", d.path.empty() ? "\\" : d.path.c_str(), d.reason.c_str());
@@ -438,7 +459,14 @@ int cmd_recover(std::span<const std::string> raw) {
     g_clear_error(&error);
     return rc;
   }
-  std::printf("transaction logs: %s\n", tol_log_summary(logs).c_str());
+  if (json_output()) {
+    Json j;
+    j.begin_object().key("output").str(a.pos[1]).key("applied").num(logs.applied);
+    j.key("complete").boolean(logs.complete).key("summary").str(tol_log_summary(logs));
+    print_json(j.end_object());
+  } else {
+    std::printf("transaction logs: %s\n", tol_log_summary(logs).c_str());
+  }
   // The file is written either way; a recovery that stopped part way is
   // still a failure for scripts, which the summary explains.
   return logs.complete ? kOk : kFailed;
@@ -460,12 +488,12 @@ constexpr Command kEditCommands[] = {
      "copy SRCKEY with its subtree under DSTKEY (SRC and DST may be the same file)", cmd_copy},
     {"sd", "HIVE KEY [--set HEX] [--force]",
      "print the key's security descriptor as hex, or store a new one for this key alone", cmd_sd},
-    {"check", "HIVE", "consistency report; exit status 1 when something is wrong", cmd_check},
-    {"repair", "IN OUT",
+    {"check", "HIVE [--json]", "consistency report; exit status 1 when something is wrong", cmd_check},
+    {"repair", "IN OUT [--json]",
      "write to the new file OUT everything of IN that can still be read, compacted; lists what "
      "was dropped",
      cmd_repair},
-    {"recover", "IN OUT",
+    {"recover", "IN OUT [--json]",
      "apply the transaction logs of the dirty hive IN and write the result to the new file OUT, "
      "as a clean hive; IN and its logs stay as they are",
      cmd_recover},

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "cli/json.h"
 #include "cli/support.h"
 
 namespace tolcli {
@@ -36,6 +37,9 @@ void print_help(std::FILE* out) {
                "  --no-logs\n"
                "      open dirty hives as the files are on disk, without applying their\n"
                "      transaction logs (.LOG1/.LOG2/.LOG)\n"
+               "  --json\n"
+               "      print data as JSON: one object, or one object per line for lists\n"
+               "      (ls, values, search); see tolvane-cli(1)\n"
                "\nExit status: 0 success, 1 the operation failed, 2 wrong usage.\n");
 }
 
@@ -47,7 +51,8 @@ int main(int argc, char** argv) {
     print_help(stderr);
     return tolcli::kUsage;
   }
-  // --no-logs may stand anywhere before "--", the command name included.
+  // --no-logs and --json may stand anywhere before "--", the command name
+  // included.
   std::vector<std::string> words;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -57,6 +62,8 @@ int main(int argc, char** argv) {
     }
     if (arg == "--no-logs")
       tolcli::set_log_policy(TolLogPolicy::ignore);
+    else if (arg == "--json")
+      tolcli::set_json_output(true);
     else
       words.push_back(arg);
   }

@@ -8,11 +8,13 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "cli/json.h"
 #include "cli/support.h"
 #include "hive/document.h"
 #include "hive/save.h"
 #include "search/replace.h"
 #include "search/search.h"
+#include "value/codec.h"
 
 namespace tolcli {
 namespace {
@@ -74,9 +76,21 @@ int cmd_search(std::span<const std::string> raw) {
     g_clear_error(&error);
     return rc;
   }
-  for (const TolSearchResult& r : *results)
-    std::printf("%s\t%s\n", tol_search_result_label(r).c_str(),
-                tol_search_result_detail(r).c_str());
+  for (const TolSearchResult& r : *results) {
+    if (!json_output()) {
+      std::printf("%s\t%s\n", tol_search_result_label(r).c_str(),
+                  tol_search_result_detail(r).c_str());
+      continue;
+    }
+    Json j;
+    j.begin_object().key("path").str(r.path).key("is_key").boolean(r.is_key);
+    if (!r.is_key) {
+      j.key("value_name").str(r.value_name).key("type").num(r.type);
+      j.key("type_name").str(tol_value_type_name(r.type));
+    }
+    j.key("label").str(tol_search_result_label(r));
+    print_json(j.end_object());
+  }
   std::fflush(stdout);
   std::fprintf(stderr, "%s\n", tol_search_status(hive.get(), text, results->size()).c_str());
   return kOk;
@@ -134,7 +148,7 @@ int cmd_replace(std::span<const std::string> raw) {
 }
 
 constexpr Command kSearchCommands[] = {
-    {"search", "HIVE TEXT [--no-keys] [--no-values] [--no-data] [--whole] [--regex]",
+    {"search", "HIVE TEXT [--no-keys] [--no-values] [--no-data] [--whole] [--regex] [--json]",
      "find key names, value names and string data anywhere in the hive, case-insensitively "
      "(at most 500 hits; one \"label<TAB>kind\" line per hit, the count on standard error)",
      cmd_search},
