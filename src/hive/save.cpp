@@ -90,8 +90,10 @@ bool write_all(int fd, std::span<const std::uint8_t> bytes) {
 // Ownership is best effort: an unprivileged process may keep at least a group
 // it belongs to. Failures leave the restrictive mode the file was created with.
 void copy_attributes(int fd, const struct stat& original) {
-  if (fchown(fd, original.st_uid, original.st_gid) != 0 && errno == EPERM)
-    (void)fchown(fd, static_cast<uid_t>(-1), original.st_gid);
+  if (fchown(fd, original.st_uid, original.st_gid) != 0 && errno == EPERM &&
+      fchown(fd, static_cast<uid_t>(-1), original.st_gid) != 0) {
+    // Neither owner nor group could be kept: the file stays the caller's.
+  }
   (void)fchmod(fd, original.st_mode & 07777);
 }
 
