@@ -184,6 +184,14 @@ void tol_hive_make_writable(TolHive& hive) {
   hive.writable = true;
 }
 
+void tol_hive_image_replaced(TolHive& hive) {
+  hive.alloc_hint = 0;
+  hive.name_cache.clear();
+  hive.bins_intact.reset();
+  hive.census.reset();
+  hive.dirty = true;
+}
+
 std::uint32_t tol_hive_primary_sequence(const TolHive& hive) {
   return hive.base().u32(TOL_BASE_SEQ_PRIMARY);
 }

@@ -137,6 +137,10 @@ TolHivePtr tol_hive_open(const std::string& path, GError** error,
 void tol_hive_close(TolHivePtr hive);
 // Copies base block and bins to the heap (no-op when already writable).
 void tol_hive_make_writable(TolHive& hive);
+// After the image was put back from a journal: what was derived from it (the
+// allocation hint, cached names, the bins test, the census) may not hold for
+// the image now there, and the image differs from the file.
+void tol_hive_image_replaced(TolHive& hive);
 
 // Primary and secondary sequence numbers of the base block. When they differ
 // Windows still holds changes in the hive's transaction logs (.LOG1/.LOG2).

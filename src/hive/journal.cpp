@@ -32,11 +32,7 @@ bool tol_journal_apply(const TolUndoJournal& journal, TolHive& hive) {
   hive.bins_length = static_cast<std::uint32_t>(hive.heap_bins.size());
   // The restored image may have freed or moved every cell the hint and the
   // cached names referred to, and may have other bins.
-  hive.alloc_hint = 0;
-  hive.name_cache.clear();
-  hive.bins_intact.reset();
-  hive.census.reset();
-  hive.dirty = true;
+  tol_hive_image_replaced(hive);
   return true;
 }
 

@@ -63,12 +63,7 @@ TolPageStep tol_page_step_apply(TolHive& hive, const TolPageStep& step) {
     bins.put_bytes(std::size_t{step.pages[i]} * kPage,
                    std::span<const std::uint8_t>(step.bytes).subspan(from, to - from));
   }
-  // What was derived from the image may not hold for the one put back.
-  hive.alloc_hint = 0;
-  hive.name_cache.clear();
-  hive.bins_intact.reset();
-  hive.census.reset();
-  hive.dirty = true;
+  tol_hive_image_replaced(hive);
   return inverse;
 }
 

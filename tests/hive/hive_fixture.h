@@ -80,6 +80,13 @@ inline Bytes file_bytes(const std::string& file) {
   return bytes;
 }
 
+// Base block and bins of a hive as they are in memory.
+inline Bytes image_of(const TolHive& hive) {
+  Bytes bytes(hive.base().span().begin(), hive.base().span().end());
+  bytes.insert(bytes.end(), hive.bins().span().begin(), hive.bins().span().end());
+  return bytes;
+}
+
 // Names of the subkeys of a key, in the order the engine returns them.
 inline std::vector<std::string> subkey_names(const TolHive& hive, std::uint32_t nk) {
   std::vector<std::string> names;

@@ -5,12 +5,6 @@
 namespace tol::test {
 namespace {
 
-Bytes image_of(const TolHive& hive) {
-  Bytes bytes(hive.base().span().begin(), hive.base().span().end());
-  bytes.insert(bytes.end(), hive.bins().span().begin(), hive.bins().span().end());
-  return bytes;
-}
-
 class JournalTest : public HiveTest {
  protected:
   void SetUp() override {

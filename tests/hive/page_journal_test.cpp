@@ -11,12 +11,6 @@
 namespace tol::test {
 namespace {
 
-Bytes image_of(const TolHive& hive) {
-  Bytes bytes(hive.base().span().begin(), hive.base().span().end());
-  bytes.insert(bytes.end(), hive.bins().span().begin(), hive.bins().span().end());
-  return bytes;
-}
-
 class PageJournal : public HiveTest {
  protected:
   TolHivePtr sample() {

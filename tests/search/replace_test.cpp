@@ -35,12 +35,6 @@ void PrintTo(const Value& v, std::ostream* os) {
   *os << "{\"" << v.name << "\", " << v.type << ", " << ::testing::PrintToString(v.data) << "}";
 }
 
-Bytes image_of(const TolHive& hive) {
-  Bytes bytes(hive.base().span().begin(), hive.base().span().end());
-  bytes.insert(bytes.end(), hive.bins().span().begin(), hive.bins().span().end());
-  return bytes;
-}
-
 class Replace : public HiveTest {
  protected:
   void build(const KeySpec& root) {
