@@ -222,25 +222,20 @@ struct Candidate {
 
 class NewFormatRecovery {
  public:
-  NewFormatRecovery(std::vector<LogFile>& logs, TolLogReport& report, std::uint32_t primary_secondary,
+  NewFormatRecovery(const std::vector<LogFile>& logs, TolLogReport& report, std::uint32_t primary_secondary,
                     bool base_damaged)
       : report_(report) {
     // With a damaged base block nothing says which entries the primary holds:
     // the log with the latest entries supplies the base block and all entries.
-    if (base_damaged) {
-      for (const LogFile& log : logs)
-        if (log.usable && log.new_format && (!source_ || log.sequence > source_->sequence))
-          source_ = &log;
-      if (!source_) return;
-      start_ = source_->sequence;
-    } else {
-      for (const LogFile& log : logs)
-        if (log.usable && log.new_format && log.sequence >= primary_secondary &&
-            (!source_ || log.sequence < source_->sequence))
-          source_ = &log;
-      if (!source_) return;
-      start_ = source_->sequence;
+    for (const LogFile& log : logs) {
+      if (!log.usable || !log.new_format) continue;
+      const bool better = base_damaged ? !source_ || log.sequence > source_->sequence
+                                       : log.sequence >= primary_secondary &&
+                                             (!source_ || log.sequence < source_->sequence);
+      if (better) source_ = &log;
     }
+    if (!source_) return;
+    start_ = source_->sequence;
     for (const LogFile& log : logs) {
       if (!log.usable || !log.new_format || (base_damaged && &log != source_)) continue;
       for (const Entry& e : log.entries)

@@ -97,7 +97,13 @@ void TolPageJournal::commit(TolHive& hive) {
 void TolPageJournal::rollback(TolHive& hive) {
   if (!open_) return;
   hive.recording = nullptr;
-  (void)tol_page_step_apply(hive, open_->step);
+  // An operation refused before it wrote anything leaves nothing to put back;
+  // applying the step anyway would throw away the census and the name cache.
+  const TolPageStep& step = open_->step;
+  const auto base = hive.base().span();
+  const bool untouched = step.pages.empty() && hive.bins_length == step.bins_length &&
+                         std::equal(base.begin(), base.end(), step.base.begin(), step.base.end());
+  if (!untouched) (void)tol_page_step_apply(hive, step);
   open_.reset();
   hive_ = nullptr;
 }

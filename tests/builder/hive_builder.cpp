@@ -600,6 +600,15 @@ void HiveBuilder::write_bytes(const std::string& path, std::span<const std::uint
   }
 }
 
+Bytes HiveBuilder::read_bytes(const std::string& path) {
+  gchar* contents = nullptr;
+  gsize length = 0;
+  if (!g_file_get_contents(path.c_str(), &contents, &length, nullptr)) return {};
+  Bytes bytes(contents, contents + length);
+  g_free(contents);
+  return bytes;
+}
+
 // --- Transaction logs -----------------------------------------------------------
 
 namespace {

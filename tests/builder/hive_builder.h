@@ -253,6 +253,8 @@ class HiveBuilder {
   Bytes image() const;
   void write_file(const std::string& path) const;
   static void write_bytes(const std::string& path, std::span<const std::uint8_t> bytes);
+  // The bytes of a file, empty when it cannot be read.
+  static Bytes read_bytes(const std::string& path);
 
  private:
   std::uint32_t place(std::uint32_t space);

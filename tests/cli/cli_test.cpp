@@ -321,14 +321,6 @@ class DirtyCli : public CliTest {
     files_.push_back(path);
     return path;
   }
-  static Bytes file_bytes_of(const std::string& path) {
-    gchar* contents = nullptr;
-    gsize length = 0;
-    if (!g_file_get_contents(path.c_str(), &contents, &length, nullptr)) return {};
-    Bytes bytes(contents, contents + length);
-    g_free(contents);
-    return bytes;
-  }
   Bytes before_, log_;
 };
 
@@ -350,7 +342,7 @@ TEST_F(DirtyCli, EveryCommandSeesTheLoggedChangesUnlessToldNotTo) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(cli({"--no-logs", "ls", hive}).out, "Keep\nNew\n");
   EXPECT_NE(cli({"info", hive}).out.find("transaction logs: not needed\n"), std::string::npos);
-  EXPECT_EQ(file_bytes_of(hive + ".LOG1"), log_) << "logs are never touched";
+  EXPECT_EQ(HiveBuilder::read_bytes(hive + ".LOG1"), log_) << "logs are never touched";
 }
 
 TEST_F(DirtyCli, RecoverWritesANewCleanFileOnly) {
@@ -360,7 +352,7 @@ TEST_F(DirtyCli, RecoverWritesANewCleanFileOnly) {
   Outcome r = cli({"recover", hive, out});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "transaction logs: 1 entry applied from SYSTEM.LOG1 (sequence 40\u201340)\n");
-  EXPECT_EQ(file_bytes_of(hive), before_);
+  EXPECT_EQ(HiveBuilder::read_bytes(hive), before_);
   EXPECT_EQ(cli({"--no-logs", "ls", out}).out, "Keep\nNew\n");
   EXPECT_NE(cli({"info", out}).out.find("secondary sequence number: 41\n"), std::string::npos);
   r = cli({"recover", hive, out});

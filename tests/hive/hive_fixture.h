@@ -71,14 +71,7 @@ class HiveTest : public ::testing::Test {
 };
 
 // The bytes of a file, empty when it cannot be read.
-inline Bytes file_bytes(const std::string& file) {
-  gchar* contents = nullptr;
-  gsize length = 0;
-  if (!g_file_get_contents(file.c_str(), &contents, &length, nullptr)) return {};
-  Bytes bytes(contents, contents + length);
-  g_free(contents);
-  return bytes;
-}
+inline Bytes file_bytes(const std::string& file) { return HiveBuilder::read_bytes(file); }
 
 // Base block and bins of a hive as they are in memory.
 inline Bytes image_of(const TolHive& hive) {
