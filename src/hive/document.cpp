@@ -52,7 +52,10 @@ TolHive& tol_document_get_hive(TolDocument* self) { return *self->state->hive; }
 const std::string& tol_document_get_path(TolDocument* self) { return self->state->hive->path; }
 
 bool tol_document_change(TolDocument* self, const TolChange& what,
-                         const std::function<bool(TolHive&, GError**)>& op, GError** error) {
+                         const std::function<bool(TolHive&, GError**)>& op, GError** error,
+                         TolChangeStatus* status) {
+  TolChangeStatus ignored;
+  TolChangeStatus& outcome = status != nullptr ? *status : ignored;
   TolHive& hive = *self->state->hive;
   TolPageJournal& journal = self->state->journal;
   journal.begin(hive);
@@ -62,8 +65,10 @@ bool tol_document_change(TolDocument* self, const TolChange& what,
     // Nothing changed (a key that existed already): nothing to save or undo.
     journal.rollback(hive);
     hive.dirty = false;
+    outcome = TolChangeStatus::unchanged;
     return true;
   }
+  outcome = done ? TolChangeStatus::save_failed : TolChangeStatus::refused;
   if (!done || !tol_hive_save(hive, &local)) {
     // The file still holds the image as it was before the step.
     journal.rollback(hive);
@@ -72,6 +77,7 @@ bool tol_document_change(TolDocument* self, const TolChange& what,
     return false;
   }
   journal.commit(hive);
+  outcome = TolChangeStatus::done;
   g_signal_emit(self, g_signals[kChanged], 0, &what);
   return true;
 }
@@ -100,5 +106,8 @@ bool travel(TolDocument* self, bool back, GError** error) {
 
 bool tol_document_undo(TolDocument* self, GError** error) { return travel(self, true, error); }
 bool tol_document_redo(TolDocument* self, GError** error) { return travel(self, false, error); }
+
+std::size_t tol_document_undo_steps(TolDocument* self) { return self->state->journal.undo_steps(); }
+std::size_t tol_document_redo_steps(TolDocument* self) { return self->state->journal.redo_steps(); }
 
 std::size_t tol_document_journal_cost(TolDocument* self) { return self->state->journal.cost(); }

@@ -41,13 +41,22 @@ TolDocument* tol_document_open(const std::string& path, TolLogPolicy logs, GErro
 TolHive& tol_document_get_hive(TolDocument* self);
 const std::string& tol_document_get_path(TolDocument* self);
 
+// How a change ended, for callers that word the two failures differently.
+enum class TolChangeStatus {
+  done,         // saved, recorded, announced
+  unchanged,    // the operation succeeded without changing a byte
+  refused,      // the operation failed; the image is as it was
+  save_failed,  // the save failed; the image is as it was
+};
+
 // Runs one change: `op` works on the image (made writable) and says why it
 // failed; then the image is saved. When either fails the image is put back
 // as it was, nothing is recorded, and the error says why. On success the
 // change becomes the newest undo step, redo is cleared and "changed" is
 // emitted with `what`.
 bool tol_document_change(TolDocument* self, const TolChange& what,
-                         const std::function<bool(TolHive&, GError**)>& op, GError** error);
+                         const std::function<bool(TolHive&, GError**)>& op, GError** error,
+                         TolChangeStatus* status = nullptr);
 
 bool tol_document_can_undo(TolDocument* self);
 bool tol_document_can_redo(TolDocument* self);
@@ -57,5 +66,8 @@ bool tol_document_can_redo(TolDocument* self);
 bool tol_document_undo(TolDocument* self, GError** error);
 bool tol_document_redo(TolDocument* self, GError** error);
 
+// How many steps there are to undo and to redo.
+std::size_t tol_document_undo_steps(TolDocument* self);
+std::size_t tol_document_redo_steps(TolDocument* self);
 // Bytes the undo and redo steps hold.
 std::size_t tol_document_journal_cost(TolDocument* self);

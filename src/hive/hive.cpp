@@ -188,7 +188,9 @@ void tol_hive_image_replaced(TolHive& hive) {
   hive.alloc_hint = 0;
   hive.name_cache.clear();
   hive.bins_intact.reset();
-  hive.census.reset();
+  // The census stays: the journal only moves between images that edits made
+  // from the one it was taken of, and edits neither touch the cells it lists
+  // nor make new ones. Taking it again would read the whole hive.
   hive.dirty = true;
 }
 

@@ -138,8 +138,9 @@ void tol_hive_close(TolHivePtr hive);
 // Copies base block and bins to the heap (no-op when already writable).
 void tol_hive_make_writable(TolHive& hive);
 // After the image was put back from a journal: what was derived from it (the
-// allocation hint, cached names, the bins test, the census) may not hold for
-// the image now there, and the image differs from the file.
+// allocation hint, cached names, the bins test) may not hold for the image
+// now there, and the image differs from the file. The census holds for every
+// image the journal can put back.
 void tol_hive_image_replaced(TolHive& hive);
 
 // Primary and secondary sequence numbers of the base block. When they differ
@@ -193,6 +194,8 @@ void tol_hive_walk_subtree(const TolHive& hive, std::uint32_t nk,
 // Names from the root down to the key joined by "\\", without the root's own
 // name: "" for the root, at most TOL_MAX_PATH_NAMES names (those nearest the key).
 std::string tol_hive_key_path(const TolHive& hive, std::uint32_t nk);
+// The parent the key record names; none for the root or a record that is not a key.
+std::optional<std::uint32_t> tol_hive_key_parent(const TolHive& hive, std::uint32_t nk);
 // The key at a backslash-separated path from the root ("" or "\" is the
 // root), matched name by name ASCII case-insensitively; empty components
 // (doubled or trailing backslashes) are skipped.

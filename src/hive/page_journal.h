@@ -48,6 +48,8 @@ class TolPageJournal {
   void rollback(TolHive& hive);
 
   bool can_undo() const { return !undo_.empty(); }
+  std::size_t undo_steps() const { return undo_.size(); }
+  std::size_t redo_steps() const { return redo_.size(); }
   bool can_redo() const { return !redo_.empty(); }
   // The image as before the newest step; the step moves to the redo list.
   // Nothing is saved. False when there is nothing to undo.

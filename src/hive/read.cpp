@@ -192,6 +192,15 @@ std::string tol_hive_key_path(const TolHive& hive, std::uint32_t nk) {
   return path;
 }
 
+std::optional<std::uint32_t> tol_hive_key_parent(const TolHive& hive, std::uint32_t nk) {
+  if (nk == hive.root_cell) return std::nullopt;
+  const auto key = tol_hive_key(hive, nk);
+  if (!key) return std::nullopt;
+  const std::uint32_t parent = key->u32(TOL_NK_PARENT);
+  if (parent == TOL_NO_CELL) return std::nullopt;
+  return parent;
+}
+
 std::optional<std::uint32_t> tol_hive_find_path(const TolHive& hive, std::string_view path) {
   std::uint32_t key = hive.root_cell;
   while (!path.empty()) {
