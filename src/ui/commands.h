@@ -35,15 +35,19 @@ void tol_pane_announce_damage(TolPane* self, const char* path);
 void tol_pane_show_check_report(TolPane* self);
 bool tol_pane_repair_to_new_tab(TolPane* self);
 
+// export.cpp / import.cpp: what the file dialogs do once a file is chosen:
+// write the .reg file of the key selected now to `path`; apply the .reg file
+// at `path` below the key selected now (the root when none), as one undoable
+// change. Tests call them directly.
+void tol_pane_export_reg_to(TolPane* self, const char* path);
+void tol_pane_import_reg_from(TolPane* self, const char* path);
+
 // security_editor.cpp: the selected key's security descriptor as hex.
 void tol_pane_edit_security(TolPane* self);
 
-// replace_popover.cpp: the popover's "Preview" (dry run) and "Replace all".
-void tol_pane_run_replace(TolPane* self, bool dry_run);
-
 // pane_copy.cpp: copying keys between the panes.
-// Drop onto this pane's key tree of the key in the drag record; true when
-// the copy was saved.
+// Drop onto this pane's key tree of the key being dragged from a key tree;
+// true when the copy was saved.
 bool tol_pane_drop_key(TolPane* self);
 // F5 / Shift+F5 and the copy buttons: the key selected in `source` with its
 // subtree goes under the key selected in `destination`.

@@ -1,77 +1,49 @@
 // The modal dialog in which every name, value datum and security descriptor is
 // typed: one entry or one multi-line text buffer, with "Cancel" and "OK".
+// OK (and Enter in a one-line dialog) runs the command's apply function while
+// the pane it belongs to lives; the dialog closes when that says so, and
+// stays open for another try otherwise.
 #pragma once
 
 #include <adwaita.h>
 
-#include <memory>
+#include <functional>
 #include <string>
 
 #include "ui/compat.h"
 #include "ui/pane.h"
 
-struct TolDialog {
-  GtkWidget* window = nullptr;      // owned by the toolkit; destroyed by Cancel
-  GtkWidget* entry = nullptr;       // single-line dialogs only
-  GtkTextBuffer* buffer = nullptr;  // multi-line dialogs only; owned by its view
-  GtkWidget* ok = nullptr;          // the caller connects "clicked"
-};
+G_BEGIN_DECLS
+#define TOL_TYPE_EDIT_DIALOG (tol_edit_dialog_get_type())
+G_DECLARE_FINAL_TYPE(TolEditDialog, tol_edit_dialog, TOL, EDIT_DIALOG, GtkWindow)
+G_END_DECLS
 
-// Builds and presents the dialog, transient for the pane's window. A
-// single-line entry gets the focus with its whole text selected. `text` may be
+// True closes the dialog.
+using TolDialogApply = std::function<bool(TolPane* pane, TolEditDialog* dialog)>;
+
+// Builds the dialog, transient for the pane's window. A single-line entry
+// gets the focus with its whole text selected once presented. `text` may be
 // null (empty).
-TolDialog tol_dialog_new(TolPane* pane, const char* title, const char* text, bool multiline);
-
-// The row of "Cancel" (destroys `window`) and "OK" ("suggested-action"),
-// aligned to the end, for dialogs laid out by hand. `ok` receives the OK button.
-GtkWidget* tol_dialog_button_row(GtkWidget* window, GtkWidget** ok);
+TolEditDialog* tol_edit_dialog_new(TolPane* pane, const char* title, const char* text, bool multiline);
+void tol_edit_dialog_set_apply(TolEditDialog* self, TolDialogApply apply);
+// Puts a widget below the text, above the buttons (the New value dialog's type).
+void tol_edit_dialog_add(TolEditDialog* self, GtkWidget* widget);
+// Shows it, with the focus in the text.
+void tol_edit_dialog_present(TolEditDialog* self);
+// Runs OK as the button does.
+void tol_edit_dialog_apply(TolEditDialog* self);
 
 // The typed text: the whole buffer (hidden characters excluded) when there is
 // one, otherwise the entry's text.
-std::string tol_dialog_get_text(GtkWidget* entry, GtkTextBuffer* buffer);
-inline std::string tol_dialog_get_text(const TolDialog& dialog) {
-  return tol_dialog_get_text(dialog.entry, dialog.buffer);
-}
-
-// A pane pointer that turns null when the pane goes, for dialogs and alerts
-// that may outlive it (left open while the main window closes).
-class TolPaneRef {
- public:
-  explicit TolPaneRef(TolPane* pane) : pane_(pane) {
-    g_object_add_weak_pointer(G_OBJECT(pane_), reinterpret_cast<gpointer*>(&pane_));
-  }
-  ~TolPaneRef() {
-    if (pane_ != nullptr)
-      g_object_remove_weak_pointer(G_OBJECT(pane_), reinterpret_cast<gpointer*>(&pane_));
-  }
-  TolPaneRef(const TolPaneRef&) = delete;
-  TolPaneRef& operator=(const TolPaneRef&) = delete;
-
-  TolPane* get() const { return pane_; }
-
- private:
-  TolPane* pane_;
-};
+std::string tol_edit_dialog_get_text(TolEditDialog* self);
+GtkWidget* tol_edit_dialog_get_entry(TolEditDialog* self);         // null when multi-line
+GtkTextBuffer* tol_edit_dialog_get_buffer(TolEditDialog* self);    // null when single-line
+GtkWidget* tol_edit_dialog_get_ok(TolEditDialog* self);
+// Lets the hex text of a multi-line dialog wrap at any character: a long
+// run of byte pairs has no spaces to break at and would run off the side.
+void tol_edit_dialog_wrap_anywhere(TolEditDialog* self);
 
 // The file dialog of a pane's command: `run` gets the chosen file's local
 // path, unless the pane went away meanwhile or the file has no local path.
 void tol_dialog_choose_file(TolPane* pane, const TolFileRequest& request,
                             void (*run)(TolPane* pane, const char* path));
-
-// The command's context record, kept on the dialog window under `key` and
-// deleted with the window.
-inline constexpr char TOL_DIALOG_CONTEXT[] = "tol-ctx";
-inline constexpr char TOL_SECURITY_CONTEXT[] = "tol-security-ctx";
-
-template <typename T>
-T* tol_dialog_set_context(GtkWidget* window, std::unique_ptr<T> context,
-                          const char* key = TOL_DIALOG_CONTEXT) {
-  T* raw = context.release();
-  g_object_set_data_full(G_OBJECT(window), key, raw, [](gpointer data) { delete static_cast<T*>(data); });
-  return raw;
-}
-
-template <typename T>
-T* tol_dialog_get_context(GtkWidget* window, const char* key = TOL_DIALOG_CONTEXT) {
-  return static_cast<T*>(g_object_get_data(G_OBJECT(window), key));
-}

@@ -1,34 +1,13 @@
 // Export of the selected key's subtree to a .reg file chosen in a save dialog.
 #include <glib/gi18n-lib.h>
 
-#include <memory>
 #include <string>
 
 #include "reg/export.h"
 #include "ui/compat.h"
 #include "ui/dialog.h"
-#include "ui/key_item.h"
+#include "ui/commands.h"
 #include "ui/key_tree.h"
-#include "ui/pane_private.h"
-
-namespace {
-
-// The name the tree shows for the selected key, which is what the user
-// expects to see offered as the file name.
-std::string selected_key_name(TolPane* self) {
-  GtkTreeListRow* row = tol_key_tree_selected_row(self);
-  gpointer item = row != nullptr ? gtk_tree_list_row_get_item(row) : nullptr;
-  std::string name;
-  if (item != nullptr) {
-    if (const char* text = tol_key_item_get_name(TOL_KEY_ITEM(item)))
-      name = text;
-    g_object_unref(item);
-  }
-  return name;
-}
-
-
-}  // namespace
 
 void tol_pane_export_reg(TolPane* self) {
   g_return_if_fail(TOL_IS_PANE(self));
@@ -38,7 +17,7 @@ void tol_pane_export_reg(TolPane* self) {
   TolFileRequest request;
   request.action = TolFileAction::save;
   request.title = _("Export to a .reg file");
-  g_autofree char* initial = g_strdup_printf(_("%s.reg"), selected_key_name(self).c_str());
+  g_autofree char* initial = g_strdup_printf(_("%s.reg"), tol_key_tree_get_selected_name(tol_pane_get_key_tree(self)).c_str());
   request.initial_name = initial;
   request.error_format = "zapis pliku .reg: %s";
 
@@ -53,7 +32,7 @@ void tol_pane_export_reg_to(TolPane* self, const char* path) {
   const std::uint32_t key = tol_pane_get_selected_key(self);
   if (hive == nullptr || key == TOL_NO_CELL)
     return;
-  GError* error = nullptr;
+  g_autoptr(GError) error = nullptr;
   if (!tol_reg_export_file(*hive, key, path, &error)) {
     const char* message = error != nullptr ? error->message : "?";
     g_warning("eksport .reg nie powiodl sie: %s", message);
@@ -61,6 +40,5 @@ void tol_pane_export_reg_to(TolPane* self, const char* path) {
     // them believing the export is there.
     g_autofree char* text = g_strdup_printf(_("Export failed: %s"), message);
     tol_pane_toast(self, text);
-    g_clear_error(&error);
   }
 }

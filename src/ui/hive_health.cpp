@@ -4,6 +4,7 @@
 #include <glib/gi18n-lib.h>
 
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -11,7 +12,6 @@
 #include "hive/repair.h"
 #include "ui/commands.h"
 #include "ui/commit.h"
-#include "ui/pane_private.h"
 
 namespace {
 
@@ -42,12 +42,14 @@ void check_file(GTask* task, gpointer, gpointer path, GCancellable*) {
 void on_checked(GObject* source, GAsyncResult* result, gpointer path_ptr) {
   auto* self = TOL_PANE(source);
   g_autofree char* path = static_cast<char*>(path_ptr);
-  std::unique_ptr<std::vector<std::string>> problems(static_cast<std::vector<std::string>*>(
-      g_task_propagate_pointer(G_TASK(result), nullptr)));
+  auto* found = static_cast<std::vector<std::string>*>(g_task_propagate_pointer(G_TASK(result), nullptr));
+  const std::vector<std::string> list = found != nullptr ? std::move(*found) : std::vector<std::string>();
+  delete found;
+  const std::vector<std::string>* problems = &list;
   // Announced only while the pane still shows that file.
   const int tab = tol_pane_get_active_tab(self);
   const char* shown = tab >= 0 ? tol_pane_get_tab_path(self, tab) : nullptr;
-  if (!problems || problems->empty() || shown == nullptr || g_strcmp0(shown, path) != 0) return;
+  if (problems->empty() || shown == nullptr || g_strcmp0(shown, path) != 0) return;
 
   std::string tooltip = tol_format("%s\n\n%s", path,
                                    tol_format(_("This hive is damaged (%zu problems):"),
@@ -55,7 +57,7 @@ void on_checked(GObject* source, GAsyncResult* result, gpointer path_ptr) {
   for (std::size_t i = 0; i < problems->size() && i < kTooltipProblems; ++i)
     tooltip += "\n" + (*problems)[i];
   if (problems->size() > kTooltipProblems) tooltip += "\n…";
-  gtk_widget_set_tooltip_text(self->path_label, tooltip.c_str());
+  gtk_widget_set_tooltip_text(tol_pane_get_path_label(self), tooltip.c_str());
   tol_pane_toast(self, tol_format(_("This hive is damaged (%zu problems); edits that would "
                                     "spread the damage are refused"),
                                   problems->size())
@@ -116,34 +118,38 @@ std::string repaired_path(const std::string& path) {
 
 void tol_pane_announce_damage(TolPane* self, const char* path) {
   g_return_if_fail(TOL_IS_PANE(self));
-  if (!self->d->damage_announced.insert(path).second) return;
-  GTask* task = g_task_new(self, nullptr, on_checked, g_strdup(path));
+  // Once per file while the program runs, not at every opening of it: the
+  // check reads the whole hive.
+  static std::set<std::string> announced;
+  if (!announced.insert(path).second) return;
+  g_autoptr(GTask) task = g_task_new(self, nullptr, on_checked, g_strdup(path));
   g_task_set_task_data(task, g_strdup(path), g_free);
   g_task_run_in_thread(task, check_file);
-  g_object_unref(task);
 }
 
 void tol_pane_show_check_report(TolPane* self) {
   g_return_if_fail(TOL_IS_PANE(self));
-  if (!self->d->hive) {
+  TolHive* hive = tol_pane_get_hive(self);
+  if (hive == nullptr) {
     tol_pane_toast(self, _("No hive is loaded"));
     return;
   }
-  show_report(self, _("Check hive"), report_text(tol_hive_check(*self->d->hive)));
+  show_report(self, _("Check hive"), report_text(tol_hive_check(*hive)));
 }
 
 bool tol_pane_repair_to_new_tab(TolPane* self) {
   g_return_val_if_fail(TOL_IS_PANE(self), false);
   const int tab = tol_pane_get_active_tab(self);
   const char* path = tab >= 0 ? tol_pane_get_tab_path(self, tab) : nullptr;
-  if (!self->d->hive || path == nullptr) {
+  TolHive* hive = tol_pane_get_hive(self);
+  if (hive == nullptr || path == nullptr) {
     tol_pane_toast(self, _("No hive is loaded"));
     return false;
   }
   const std::string out = repaired_path(path);
   TolRepairReport report;
   g_autoptr(GError) error = nullptr;
-  if (!tol_hive_repair(*self->d->hive, out, report, &error)) {
+  if (!tol_hive_repair(*hive, out, report, &error)) {
     tol_pane_toast(self, tol_format(_("Repair failed: %s"), error->message).c_str());
     return false;
   }

@@ -2,7 +2,6 @@
 // the selected key.
 #include <glib/gi18n-lib.h>
 
-#include <memory>
 #include <string>
 
 #include "reg/import.h"
@@ -10,7 +9,6 @@
 #include "ui/commit.h"
 #include "ui/compat.h"
 #include "ui/dialog.h"
-#include "ui/pane_private.h"
 
 void tol_pane_import_reg(TolPane* self) {
   g_return_if_fail(TOL_IS_PANE(self));
@@ -45,17 +43,14 @@ void tol_pane_import_reg_from(TolPane* self, const char* path) {
   TolRegImportCounts counts;
   TolCommit commit;
   const std::string file = path;
-  // The engine changes nothing before it fails (bad destination, unreadable
-  // file), so the snapshot may stay: undoing it restores the same image.
   commit.operation = [&](TolHive& target, GError**) {
-    GError* error = nullptr;
+    g_autoptr(GError) error = nullptr;
     if (!tol_reg_import_from_file(target, destination, file, counts, &error)) {
       const char* message =
           error != nullptr && error->message != nullptr && error->message[0] != '\0'
               ? error->message
               : _("unknown error");
       commit.failure = tol_format(_("Import failed: %s"), message);
-      g_clear_error(&error);
       return false;
     }
     commit.success = tol_reg_import_summary(counts);
@@ -63,6 +58,6 @@ void tol_pane_import_reg_from(TolPane* self, const char* path) {
   };
   commit.save_failure_format = _("Saving after import failed: %s");
   commit.save_error_fallback = _("unknown error");
-  commit.update = TolViewUpdate::kReloadKeepSelection;
+  commit.change = TolChange{TolChangeKind::subtree, destination};
   tol_pane_commit(self, commit);
 }

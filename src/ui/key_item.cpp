@@ -1,6 +1,7 @@
 #include "ui/key_item.h"
 
 #include "hive/format.h"
+#include "hive/hive.h"
 
 struct _TolKeyItem {
   GObject parent_instance;
@@ -8,9 +9,18 @@ struct _TolKeyItem {
   std::uint32_t offset;
   char* name;
   char* folded_name;  // null until asked for
+  bool had_subkeys;   // when the item was made, which its row's expander learnt
 };
 
 G_DEFINE_FINAL_TYPE(TolKeyItem, tol_key_item, G_TYPE_OBJECT)
+
+// What the record says, without reading its list: rows are made for every
+// key type-ahead passes over.
+static bool has_subkeys(const TolHive* hive, std::uint32_t offset) {
+  if (hive == nullptr) return false;
+  const auto key = tol_hive_key(*hive, offset);
+  return key && key->u32(TOL_NK_SUBKEY_COUNT) != 0;
+}
 
 static void tol_key_item_finalize(GObject* object) {
   g_free(TOL_KEY_ITEM(object)->name);
@@ -34,6 +44,7 @@ TolKeyItem* tol_key_item_new(TolHive* hive, std::uint32_t offset, const char* na
   self->hive = hive;
   self->offset = offset;
   self->name = g_strdup(name != nullptr ? name : "");
+  self->had_subkeys = has_subkeys(hive, offset);
   return self;
 }
 
@@ -59,4 +70,11 @@ const char* tol_key_item_get_folded_name(TolKeyItem* self) {
   if (self->folded_name == nullptr)
     self->folded_name = g_utf8_casefold(self->name, -1);
   return self->folded_name;
+}
+
+bool tol_key_item_is_current(TolKeyItem* self) {
+  g_return_val_if_fail(TOL_IS_KEY_ITEM(self), false);
+  if (self->hive == nullptr) return false;
+  return tol_hive_key_name(*self->hive, self->offset) == self->name &&
+         self->had_subkeys == has_subkeys(self->hive, self->offset);
 }

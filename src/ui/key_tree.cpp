@@ -1,80 +1,146 @@
-// The key tree: a lazily filled tree list model over the hive's keys, its row
-// widgets, selecting a key by path, keyboard navigation, type-ahead find and
-// the drag-and-drop wiring.
+// The key tree: a lazily filled tree list model over a document's keys, its
+// row widgets, in-place updates after changes, selecting a key by path,
+// keyboard navigation, type-ahead find and the drag-and-drop wiring.
 #include "ui/key_tree.h"
 
 #include <glib/gi18n-lib.h>
 
-#include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "ui/compat.h"
 #include "ui/key_item.h"
 #include "ui/key_list.h"
-#include "ui/commands.h"
-#include "ui/pane_private.h"
+#include "ui/menus.h"
+#include "ui/widget_util.h"
 
 namespace {
 
 constexpr gint64 kTypeAheadPause = G_USEC_PER_SEC;
 
-// ---- Model -----------------------------------------------------------------------
+// The lists of subkeys the model has asked for, by the key they list. Rows
+// of one key may be shown once only, but a damaged hive can list a key under
+// two parents, so one key may have several lists.
+struct TreeState {
+  std::unordered_multimap<std::uint32_t, TolKeyList*> lists;  // weak
+  std::string type_ahead;
+  gint64 type_ahead_time = 0;
+  gint64 type_ahead_pause = kTypeAheadPause;
+  std::string selected_path;  // of the selected key, kept to find it again after a change
+  bool selected_path_valid = false;
+};
+
+// The one drag in progress from any key tree.
+struct DragRecord {
+  TolDocument* document = nullptr;  // owned reference while a drag is prepared
+  std::uint32_t key = TOL_NO_CELL;
+};
+DragRecord g_drag;
+
+enum { kSelectionChanged, kKeyDropped, kSignals };
+guint g_signals[kSignals];
+
+}  // namespace
+
+struct _TolKeyTree {
+  GtkWidget parent_instance;
+  GtkWidget* scrolled;  // the only child
+  GtkWidget* view;      // inside `scrolled`
+  GtkSingleSelection* selection;  // owned by the view
+  GtkWidget* menu;
+  TolDocument* document;  // owned
+  TreeState* state;
+};
+
+G_DEFINE_FINAL_TYPE(TolKeyTree, tol_key_tree, GTK_TYPE_WIDGET)
+
+namespace {
+
+TolHive* shown_hive(TolKeyTree* self) {
+  return self->document != nullptr ? &tol_document_get_hive(self->document) : nullptr;
+}
+
+void forget_list(gpointer tree, GObject* gone) {
+  auto* self = static_cast<TolKeyTree*>(tree);
+  auto& lists = self->state->lists;
+  for (auto it = lists.begin(); it != lists.end(); ++it) {
+    if (reinterpret_cast<GObject*>(it->second) == gone) {
+      lists.erase(it);
+      return;
+    }
+  }
+}
+
+void drop_lists(TolKeyTree* self) {
+  for (auto& [key, list] : self->state->lists) g_object_weak_unref(G_OBJECT(list), forget_list, self);
+  self->state->lists.clear();
+}
 
 // Children are read when the tree asks for them: on expansion, or when an
 // expander needs to know whether its row can be expanded.
-GListModel* create_child_model(gpointer item, gpointer pane) {
-  auto* self = TOL_PANE(pane);
+GListModel* create_child_model(gpointer item, gpointer tree) {
+  auto* self = TOL_KEY_TREE(tree);
   auto* key = TOL_KEY_ITEM(item);
   TolHive* hive = tol_key_item_get_hive(key);
-  // Rows of a hive that is no longer shown have nothing to read from.
-  if (hive == nullptr || hive != self->d->hive.get())
+  // Rows of a document that is no longer shown have nothing to read from.
+  if (hive == nullptr || hive != shown_hive(self)) return nullptr;
+  TolKeyList* list = tol_key_list_new(hive, tol_key_item_get_offset(key));
+  if (g_list_model_get_n_items(G_LIST_MODEL(list)) == 0) {
+    g_object_unref(list);
     return nullptr;
-  std::vector<std::uint32_t> subkeys = tol_hive_subkeys(*hive, tol_key_item_get_offset(key));
-  if (subkeys.empty())
-    return nullptr;
-  // The names are read as rows ask for them: the expander of every drawn row
-  // asks for its children, and one of them may have tens of thousands.
-  return G_LIST_MODEL(tol_key_list_new(hive, std::move(subkeys)));
+  }
+  self->state->lists.emplace(tol_key_item_get_offset(key), list);
+  g_object_weak_ref(G_OBJECT(list), forget_list, self);
+  return G_LIST_MODEL(list);
 }
 
-GtkTreeListModel* tree_model(TolPane* self) {
-  GListModel* model = gtk_single_selection_get_model(self->key_tree_selection);
+GtkTreeListModel* tree_model(TolKeyTree* self) {
+  GListModel* model = gtk_single_selection_get_model(self->selection);
   return GTK_IS_TREE_LIST_MODEL(model) ? GTK_TREE_LIST_MODEL(model) : nullptr;
 }
 
-// Takes over `roots`.
-GtkTreeListModel* new_tree_model(TolPane* self, GListStore* roots) {
-  return gtk_tree_list_model_new(G_LIST_MODEL(roots), FALSE, FALSE, create_child_model, self,
-                                 nullptr);
-}
-
-void on_selection_changed(GtkSingleSelection*, GParamSpec*, gpointer pane) {
-  auto* self = TOL_PANE(pane);
-  tol_pane_refresh_values(self);
-  if (self->other != nullptr)
-    tol_pane_refresh_values(self->other);
+GListStore* roots(TolKeyTree* self) {
+  GtkTreeListModel* model = tree_model(self);
+  return model != nullptr ? G_LIST_STORE(gtk_tree_list_model_get_model(model)) : nullptr;
 }
 
 TolKeyItem* row_key(GtkTreeListRow* row) {
-  auto* item = static_cast<GObject*>(gtk_tree_list_row_get_item(row));
-  auto* key = TOL_IS_KEY_ITEM(item) ? TOL_KEY_ITEM(item) : nullptr;
-  if (item != nullptr)
-    g_object_unref(item);  // the row keeps its item alive
-  return key;
+  g_autoptr(GObject) item = static_cast<GObject*>(gtk_tree_list_row_get_item(row));
+  // The row keeps its item alive.
+  return TOL_IS_KEY_ITEM(item) ? TOL_KEY_ITEM(item) : nullptr;
+}
+
+GtkTreeListRow* selected_row(TolKeyTree* self) {
+  gpointer item = gtk_single_selection_get_selected_item(self->selection);
+  return GTK_IS_TREE_LIST_ROW(item) ? GTK_TREE_LIST_ROW(item) : nullptr;
+}
+
+bool focus_in_tree(TolKeyTree* self) { return tol_focus_inside(self->view); }
+
+void remember_selection(TolKeyTree* self) {
+  const std::uint32_t key = tol_key_tree_get_selected_key(self);
+  self->state->selected_path_valid = key != TOL_NO_CELL;
+  self->state->selected_path =
+      key != TOL_NO_CELL ? tol_hive_key_path(*shown_hive(self), key) : std::string();
+}
+
+void on_selection_changed(GtkSingleSelection*, GParamSpec*, gpointer tree) {
+  auto* self = TOL_KEY_TREE(tree);
+  remember_selection(self);
+  g_signal_emit(self, g_signals[kSelectionChanged], 0);
 }
 
 // The row widget showing `position`, or null while it is not laid out.
-GtkWidget* row_widget(TolPane* self, guint position) {
+GtkWidget* row_widget(TolKeyTree* self, guint position) {
   GtkWidget* found = nullptr;
-  std::vector<GtkWidget*> pending = {self->key_tree_view};
+  std::vector<GtkWidget*> pending = {self->view};
   while (!pending.empty() && found == nullptr) {
     GtkWidget* widget = pending.back();
     pending.pop_back();
     if (GTK_IS_TREE_EXPANDER(widget)) {
       GtkTreeListRow* row = gtk_tree_expander_get_list_row(GTK_TREE_EXPANDER(widget));
-      if (row != nullptr && gtk_tree_list_row_get_position(row) == position)
-        found = widget;
+      if (row != nullptr && gtk_tree_list_row_get_position(row) == position) found = widget;
       continue;
     }
     for (GtkWidget* c = gtk_widget_get_first_child(widget); c != nullptr; c = gtk_widget_get_next_sibling(c))
@@ -86,23 +152,20 @@ GtkWidget* row_widget(TolPane* self, guint position) {
   return found;
 }
 
-bool focus_in_tree(TolPane* self) { return tol_focus_inside(self->key_tree_view); }
-
 // The view scrolls to a row that takes the focus, placing it from estimated
 // heights while the row is not laid out yet; far down a long list that can
 // leave it just out of sight. Scrolling once more, after the focus moved, puts
 // it where the selection asked.
-void focus_row(TolPane* self, GtkWidget* row, guint position) {
+void focus_row(TolKeyTree* self, GtkWidget* row, guint position) {
   gtk_widget_grab_focus(row);
-  tol_compat_column_view_scroll_to(GTK_COLUMN_VIEW(self->key_tree_view), position, false);
+  tol_compat_column_view_scroll_to(GTK_COLUMN_VIEW(self->view), position, false);
 }
 
-gboolean focus_selected_row(GtkWidget*, GdkFrameClock*, gpointer pane) {
-  auto* self = TOL_PANE(pane);
-  guint position = gtk_single_selection_get_selected(self->key_tree_selection);
+gboolean focus_selected_row(GtkWidget*, GdkFrameClock*, gpointer tree) {
+  auto* self = TOL_KEY_TREE(tree);
+  const guint position = gtk_single_selection_get_selected(self->selection);
   if (position != GTK_INVALID_LIST_POSITION && focus_in_tree(self)) {
-    if (GtkWidget* row = row_widget(self, position))
-      focus_row(self, row, position);
+    if (GtkWidget* row = row_widget(self, position)) focus_row(self, row, position);
   }
   return G_SOURCE_REMOVE;
 }
@@ -110,15 +173,49 @@ gboolean focus_selected_row(GtkWidget*, GdkFrameClock*, gpointer pane) {
 // Selects a row and brings it into view. While the tree has the keyboard
 // focus, the focus moves to the row too, so that the view's own arrow keys go
 // on from there rather than from the row focused before.
-void select_row(TolPane* self, guint position) {
-  gtk_single_selection_set_selected(self->key_tree_selection, position);
-  tol_compat_column_view_scroll_to(GTK_COLUMN_VIEW(self->key_tree_view), position, true);
-  if (!focus_in_tree(self))
-    return;
+void select_row(TolKeyTree* self, guint position) {
+  gtk_single_selection_set_selected(self->selection, position);
+  tol_compat_column_view_scroll_to(GTK_COLUMN_VIEW(self->view), position, true);
+  if (!focus_in_tree(self)) return;
   if (GtkWidget* row = row_widget(self, position))
     focus_row(self, row, position);
   else  // the row is laid out with the next frame
-    gtk_widget_add_tick_callback(self->key_tree_view, focus_selected_row, self, nullptr);
+    gtk_widget_add_tick_callback(self->view, focus_selected_row, self, nullptr);
+}
+
+// The row of the key at `path`, expanding the rows on the way; with `nearest`
+// the deepest row found when a component is missing. Null when nothing fits.
+GtkTreeListRow* row_at_path(TolKeyTree* self, const char* path, bool nearest) {
+  GtkTreeListModel* model = tree_model(self);
+  if (model == nullptr) return nullptr;
+  g_autoptr(GtkTreeListRow) row = gtk_tree_list_model_get_row(model, 0);
+  if (row == nullptr) return nullptr;
+  gtk_tree_list_row_set_expanded(row, TRUE);
+
+  std::string_view rest = path != nullptr ? path : "";
+  while (!rest.empty()) {
+    const std::size_t cut = rest.find('\\');
+    const std::string component(rest.substr(0, cut));
+    rest = cut == std::string_view::npos ? std::string_view() : rest.substr(cut + 1);
+    const bool trailing = cut != std::string_view::npos && rest.empty();
+
+    GListModel* children = gtk_tree_list_row_get_children(row);  // the row keeps it
+    const guint n = children != nullptr ? g_list_model_get_n_items(children) : 0;
+    guint match = n;
+    for (guint i = 0; i < n && !component.empty(); ++i) {
+      g_autoptr(TolKeyItem) key = TOL_KEY_ITEM(g_list_model_get_item(children, i));
+      if (g_ascii_strcasecmp(tol_key_item_get_name(key), component.c_str()) == 0) {
+        match = i;
+        break;
+      }
+    }
+    g_autoptr(GtkTreeListRow) child = match < n ? gtk_tree_list_row_get_child_row(row, match) : nullptr;
+    // "A\" names an empty last component, which no key has.
+    if (child == nullptr || trailing) return nearest ? static_cast<GtkTreeListRow*>(g_steal_pointer(&row)) : nullptr;
+    gtk_tree_list_row_set_expanded(child, TRUE);
+    g_set_object(&row, child);
+  }
+  return static_cast<GtkTreeListRow*>(g_steal_pointer(&row));
 }
 
 // ---- Row widgets -------------------------------------------------------------------
@@ -147,101 +244,186 @@ void row_bind(GtkSignalListItemFactory*, GtkListItem* item, gpointer) {
 }
 
 void row_unbind(GtkSignalListItemFactory*, GtkListItem* item, gpointer) {
-  GtkWidget* expander = gtk_list_item_get_child(item);
-  gtk_tree_expander_set_list_row(GTK_TREE_EXPANDER(expander), nullptr);
+  gtk_tree_expander_set_list_row(GTK_TREE_EXPANDER(gtk_list_item_get_child(item)), nullptr);
 }
 
 // ---- Type-ahead ----------------------------------------------------------------------
 
 // Looks at the rows after the selected one, wrapping around; the selected row
 // itself comes last, so a repeated prefix moves on to the next match.
-bool type_ahead_search(TolPane* self, const std::string& prefix) {
-  GListModel* rows = G_LIST_MODEL(self->key_tree_selection);
-  guint n = g_list_model_get_n_items(rows);
-  if (n == 0)
-    return false;
-  guint selected = gtk_single_selection_get_selected(self->key_tree_selection);
-  guint start = selected < n ? selected : n - 1;  // no selection: row 0 first
-  char* folded_prefix = g_utf8_casefold(prefix.c_str(), -1);
-  bool found = false;
-  for (guint i = 1; i <= n && !found; ++i) {
-    guint position = (start + i) % n;
-    auto* row = GTK_TREE_LIST_ROW(g_list_model_get_item(rows, position));
+bool type_ahead_search(TolKeyTree* self, const std::string& prefix) {
+  GListModel* rows = G_LIST_MODEL(self->selection);
+  const guint n = g_list_model_get_n_items(rows);
+  if (n == 0) return false;
+  const guint selected = gtk_single_selection_get_selected(self->selection);
+  const guint start = selected < n ? selected : n - 1;  // no selection: row 0 first
+  g_autofree char* folded_prefix = g_utf8_casefold(prefix.c_str(), -1);
+  for (guint i = 1; i <= n; ++i) {
+    const guint position = (start + i) % n;
+    g_autoptr(GtkTreeListRow) row = GTK_TREE_LIST_ROW(g_list_model_get_item(rows, position));
     TolKeyItem* key = row != nullptr ? row_key(row) : nullptr;
     if (key != nullptr && g_str_has_prefix(tol_key_item_get_folded_name(key), folded_prefix)) {
       select_row(self, position);
-      found = true;
+      return true;
     }
-    if (row != nullptr)
-      g_object_unref(row);
   }
-  g_free(folded_prefix);
-  return found;
+  return false;
 }
 
-gboolean on_type_ahead(GtkEventControllerKey*, guint keyval, guint, GdkModifierType state,
-                       gpointer pane) {
-  auto* self = TOL_PANE(pane);
-  if ((state & (GDK_CONTROL_MASK | GDK_ALT_MASK | GDK_SUPER_MASK)) != 0)
-    return FALSE;
+gboolean on_type_ahead(GtkEventControllerKey*, guint keyval, guint, GdkModifierType state, gpointer tree) {
+  auto* self = TOL_KEY_TREE(tree);
+  if ((state & (GDK_CONTROL_MASK | GDK_ALT_MASK | GDK_SUPER_MASK)) != 0) return FALSE;
   if (keyval == GDK_KEY_KP_Multiply || keyval == GDK_KEY_KP_Add || keyval == GDK_KEY_KP_Subtract)
     return FALSE;
-  gunichar ch = gdk_keyval_to_unicode(keyval);
-  if (ch == 0 || !g_unichar_isprint(ch) || g_unichar_isspace(ch))
-    return FALSE;
+  const gunichar ch = gdk_keyval_to_unicode(keyval);
+  if (ch == 0 || !g_unichar_isprint(ch) || g_unichar_isspace(ch)) return FALSE;
   char utf8[8] = {};
   g_unichar_to_utf8(ch, utf8);
 
-  std::string& buffer = self->d->type_ahead;
-  gint64 now = g_get_monotonic_time();
-  if (now - self->d->type_ahead_time > kTypeAheadPause) {
-    buffer = utf8;
+  TreeState& s = *self->state;
+  const gint64 now = g_get_monotonic_time();
+  if (now - s.type_ahead_time > s.type_ahead_pause) {
+    s.type_ahead = utf8;
   } else {
     // The same letter again keeps the one-letter prefix, so that the search
     // moves on to the next key starting with it.
-    bool same_letter = g_utf8_strlen(buffer.c_str(), -1) == 1 &&
-                       g_utf8_collate(buffer.c_str(), utf8) == 0;
-    if (!same_letter)
-      buffer += utf8;
+    const bool same_letter =
+        g_utf8_strlen(s.type_ahead.c_str(), -1) == 1 && g_utf8_collate(s.type_ahead.c_str(), utf8) == 0;
+    if (!same_letter) s.type_ahead += utf8;
   }
-  self->d->type_ahead_time = now;
+  s.type_ahead_time = now;
 
-  if (!type_ahead_search(self, buffer) && g_utf8_strlen(buffer.c_str(), -1) > 1) {
-    buffer = utf8;
-    type_ahead_search(self, buffer);
+  if (!type_ahead_search(self, s.type_ahead) && g_utf8_strlen(s.type_ahead.c_str(), -1) > 1) {
+    s.type_ahead = utf8;
+    type_ahead_search(self, s.type_ahead);
   }
   return TRUE;
 }
 
 // ---- Drag and drop -------------------------------------------------------------------
 
-GdkContentProvider* on_drag_prepare(GtkDragSource*, double, double, gpointer pane) {
-  auto* self = TOL_PANE(pane);
-  std::uint32_t key = tol_pane_get_selected_key(self);
-  if (key == TOL_NO_CELL)
-    return nullptr;
-  tol_drag_record.hive = self->d->hive.get();
-  tol_drag_record.key = key;
-  std::string path = tol_hive_key_path(*self->d->hive, key);
+void clear_drag() {
+  g_clear_object(&g_drag.document);
+  g_drag.key = TOL_NO_CELL;
+}
+
+GdkContentProvider* on_drag_prepare(GtkDragSource*, double, double, gpointer tree) {
+  auto* self = TOL_KEY_TREE(tree);
+  const std::uint32_t key = tol_key_tree_get_selected_key(self);
+  if (key == TOL_NO_CELL) return nullptr;
+  tol_key_tree_set_dragged_key(self->document, key);
+  const std::string path = tol_hive_key_path(*shown_hive(self), key);
   return gdk_content_provider_new_typed(G_TYPE_STRING, path.c_str());
 }
 
-void on_drag_end(GtkDragSource*, GdkDrag*, gboolean, gpointer) { tol_drag_record = TolDragRecord{}; }
+void on_drag_end(GtkDragSource*, GdkDrag*, gboolean, gpointer) { clear_drag(); }
 
 // The dropped string (a path) is not used: the source is the drag record's
 // key, the destination the key selected here.
-gboolean on_drop(GtkDropTarget*, const GValue*, double, double, gpointer pane) {
-  return tol_pane_drop_key(TOL_PANE(pane));
+gboolean on_drop(GtkDropTarget*, const GValue*, double, double, gpointer tree) {
+  gboolean copied = FALSE;
+  g_signal_emit(tree, g_signals[kKeyDropped], 0, &copied);
+  return copied;
+}
+
+// ---- Context menu ---------------------------------------------------------------------
+
+void on_secondary_press(GtkGestureClick* gesture, int, double x, double y, gpointer tree) {
+  auto* self = TOL_KEY_TREE(tree);
+  if (self->document == nullptr) return;  // nothing to act on: leave the press to others
+  tol_popup_menu_at(self->view, self->menu, gesture, x, y);
+}
+
+// ---- In-place updates -----------------------------------------------------------------
+
+// Brings the lists of `parent` up to date, and with `deep` every list below
+// it that is still shown.
+void refresh_lists(TolKeyTree* self, std::uint32_t parent, bool deep) {
+  std::vector<std::uint32_t> pending = {parent};
+  std::unordered_map<std::uint32_t, bool> seen;  // a damaged hive may loop
+  while (!pending.empty()) {
+    const std::uint32_t key = pending.back();
+    pending.pop_back();
+    if (!seen.emplace(key, true).second) continue;
+    std::vector<TolKeyList*> lists;
+    auto [begin, end] = self->state->lists.equal_range(key);
+    for (auto it = begin; it != end; ++it) lists.push_back(it->second);
+    for (TolKeyList* list : lists) {
+      g_autoptr(TolKeyList) hold = TOL_KEY_LIST(g_object_ref(list));
+      std::vector<std::uint32_t> kept = tol_key_list_refresh(list);
+      if (deep) pending.insert(pending.end(), kept.begin(), kept.end());
+    }
+  }
+}
+
+void reset_model(TolKeyTree* self);
+
+// Whether the root row still shows the hive's root key, under its name.
+bool root_current(TolKeyTree* self) {
+  GListStore* store = roots(self);
+  if (store == nullptr || g_list_model_get_n_items(G_LIST_MODEL(store)) != 1) return false;
+  g_autoptr(TolKeyItem) root = TOL_KEY_ITEM(g_list_model_get_item(G_LIST_MODEL(store), 0));
+  return tol_key_item_get_offset(root) == shown_hive(self)->root_cell && tol_key_item_is_current(root);
 }
 
 }  // namespace
 
-GtkWidget* tol_pane_key_tree_build(TolPane* self) {
-  GListStore* roots = g_list_store_new(TOL_TYPE_KEY_ITEM);
-  GtkTreeListModel* model = new_tree_model(self, roots);
-  self->key_tree_selection = gtk_single_selection_new(G_LIST_MODEL(model));
-  g_signal_connect(self->key_tree_selection, "notify::selected-item",
-                   G_CALLBACK(on_selection_changed), self);
+// ---- Type ---------------------------------------------------------------------------------
+
+static void tol_key_tree_dispose(GObject* object) {
+  TolKeyTree* self = TOL_KEY_TREE(object);
+  if (self->state != nullptr) drop_lists(self);
+  if (self->menu != nullptr) {
+    gtk_widget_unparent(self->menu);
+    self->menu = nullptr;
+  }
+  g_clear_pointer(&self->scrolled, gtk_widget_unparent);
+  self->view = nullptr;
+  self->selection = nullptr;
+  if (g_drag.document != nullptr && g_drag.document == self->document) clear_drag();
+  g_clear_object(&self->document);
+  G_OBJECT_CLASS(tol_key_tree_parent_class)->dispose(object);
+}
+
+static void tol_key_tree_finalize(GObject* object) {
+  delete TOL_KEY_TREE(object)->state;
+  G_OBJECT_CLASS(tol_key_tree_parent_class)->finalize(object);
+}
+
+static void tol_key_tree_class_init(TolKeyTreeClass* klass) {
+  GObjectClass* object_class = G_OBJECT_CLASS(klass);
+  GtkWidgetClass* widget_class = GTK_WIDGET_CLASS(klass);
+  object_class->dispose = tol_key_tree_dispose;
+  object_class->finalize = tol_key_tree_finalize;
+  gtk_widget_class_set_layout_manager_type(widget_class, GTK_TYPE_BIN_LAYOUT);
+  g_signals[kSelectionChanged] = g_signal_new("selection-changed", G_TYPE_FROM_CLASS(klass),
+                                              G_SIGNAL_RUN_LAST, 0, nullptr, nullptr, nullptr,
+                                              G_TYPE_NONE, 0);
+  g_signals[kKeyDropped] = g_signal_new("key-dropped", G_TYPE_FROM_CLASS(klass), G_SIGNAL_RUN_LAST, 0,
+                                        g_signal_accumulator_true_handled, nullptr, nullptr,
+                                        G_TYPE_BOOLEAN, 0);
+  gtk_widget_class_install_action(widget_class, "tree.collapse", nullptr,
+                                  [](GtkWidget* w, const char*, GVariant*) {
+                                    tol_key_tree_collapse_or_parent(TOL_KEY_TREE(w));
+                                  });
+  gtk_widget_class_install_action(widget_class, "tree.expand", nullptr,
+                                  [](GtkWidget* w, const char*, GVariant*) {
+                                    tol_key_tree_expand_or_child(TOL_KEY_TREE(w));
+                                  });
+  gtk_widget_class_install_action(widget_class, "tree.expand-all", nullptr,
+                                  [](GtkWidget* w, const char*, GVariant*) {
+                                    tol_key_tree_expand_subtree(TOL_KEY_TREE(w));
+                                  });
+}
+
+static void tol_key_tree_init(TolKeyTree* self) {
+  self->state = new TreeState();
+
+  GListStore* empty = g_list_store_new(TOL_TYPE_KEY_ITEM);
+  GtkTreeListModel* model =
+      gtk_tree_list_model_new(G_LIST_MODEL(empty), FALSE, FALSE, create_child_model, self, nullptr);
+  self->selection = gtk_single_selection_new(G_LIST_MODEL(model));
+  g_signal_connect(self->selection, "notify::selected-item", G_CALLBACK(on_selection_changed), self);
 
   GtkListItemFactory* factory = gtk_signal_list_item_factory_new();
   g_signal_connect(factory, "setup", G_CALLBACK(row_setup), nullptr);
@@ -251,185 +433,251 @@ GtkWidget* tol_pane_key_tree_build(TolPane* self) {
   gtk_column_view_column_set_expand(column, TRUE);
   gtk_column_view_column_set_resizable(column, TRUE);
 
-  self->key_tree_view = gtk_column_view_new(GTK_SELECTION_MODEL(self->key_tree_selection));
-  gtk_column_view_append_column(GTK_COLUMN_VIEW(self->key_tree_view), column);
+  self->view = gtk_column_view_new(GTK_SELECTION_MODEL(self->selection));
+  gtk_column_view_append_column(GTK_COLUMN_VIEW(self->view), column);
   g_object_unref(column);
-
-  gtk_widget_add_controller(self->key_tree_view, tol_pane_key_tree_shortcuts());
-  tol_pane_key_tree_menu_attach(self);
 
   GtkEventController* keys = gtk_event_controller_key_new();
   gtk_event_controller_set_propagation_phase(keys, GTK_PHASE_CAPTURE);
   g_signal_connect(keys, "key-pressed", G_CALLBACK(on_type_ahead), self);
-  gtk_widget_add_controller(self->key_tree_view, keys);
+  gtk_widget_add_controller(self->view, keys);
 
   GtkDragSource* drag = gtk_drag_source_new();
   gtk_drag_source_set_actions(drag, GDK_ACTION_COPY);
   g_signal_connect(drag, "prepare", G_CALLBACK(on_drag_prepare), self);
   g_signal_connect(drag, "drag-end", G_CALLBACK(on_drag_end), self);
-  gtk_widget_add_controller(self->key_tree_view, GTK_EVENT_CONTROLLER(drag));
+  gtk_widget_add_controller(self->view, GTK_EVENT_CONTROLLER(drag));
 
   GtkDropTarget* drop = gtk_drop_target_new(G_TYPE_STRING, GDK_ACTION_COPY);
   g_signal_connect(drop, "drop", G_CALLBACK(on_drop), self);
-  gtk_widget_add_controller(self->key_tree_view, GTK_EVENT_CONTROLLER(drop));
+  gtk_widget_add_controller(self->view, GTK_EVENT_CONTROLLER(drop));
 
-  GtkWidget* scrolled = gtk_scrolled_window_new();
-  gtk_widget_set_hexpand(scrolled, TRUE);
-  gtk_widget_set_vexpand(scrolled, TRUE);
-  gtk_scrolled_window_set_child(GTK_SCROLLED_WINDOW(scrolled), self->key_tree_view);
-  return scrolled;
+  g_autoptr(GMenuModel) menu = tol_menu_key_tree();
+  self->menu = gtk_popover_menu_new_from_model(menu);
+  gtk_widget_set_parent(self->menu, self->view);
+  gtk_popover_set_has_arrow(GTK_POPOVER(self->menu), FALSE);
+  gtk_widget_set_halign(self->menu, GTK_ALIGN_START);
+  GtkGesture* click = gtk_gesture_click_new();
+  gtk_gesture_single_set_button(GTK_GESTURE_SINGLE(click), GDK_BUTTON_SECONDARY);
+  g_signal_connect(click, "pressed", G_CALLBACK(on_secondary_press), self);
+  gtk_widget_add_controller(self->view, GTK_EVENT_CONTROLLER(click));
+
+  self->scrolled = gtk_scrolled_window_new();
+  gtk_widget_set_hexpand(self->scrolled, TRUE);
+  gtk_widget_set_vexpand(self->scrolled, TRUE);
+  gtk_scrolled_window_set_child(GTK_SCROLLED_WINDOW(self->scrolled), self->view);
+  gtk_widget_set_parent(self->scrolled, GTK_WIDGET(self));
 }
 
-void tol_key_tree_set_hive(TolPane* self, TolHive* hive) {
-  GListStore* roots = g_list_store_new(TOL_TYPE_KEY_ITEM);
-  if (hive != nullptr) {
-    std::string name = tol_hive_key_name(*hive, hive->root_cell);
-    TolKeyItem* root = tol_key_item_new(hive, hive->root_cell, name.c_str());
-    g_list_store_append(roots, root);
-    g_object_unref(root);
+TolKeyTree* tol_key_tree_new() { return TOL_KEY_TREE(g_object_new(TOL_TYPE_KEY_TREE, nullptr)); }
+
+namespace {
+
+void reset_model(TolKeyTree* self) {
+  drop_lists(self);
+  GListStore* store = g_list_store_new(TOL_TYPE_KEY_ITEM);
+  if (TolHive* hive = shown_hive(self)) {
+    const std::string name = tol_hive_key_name(*hive, hive->root_cell);
+    g_autoptr(TolKeyItem) root = tol_key_item_new(hive, hive->root_cell, name.c_str());
+    g_list_store_append(store, root);
   }
-  GtkTreeListModel* model = new_tree_model(self, roots);
-  // The caller refreshes the value lists once the new hive is in place; the
-  // selection moving to the new model must not read it half-way.
-  g_signal_handlers_block_by_func(self->key_tree_selection, (gpointer)on_selection_changed, self);
-  // The focused row goes with the old rows; a reload after an edit keeps the
-  // keyboard in the tree.
-  bool had_focus = focus_in_tree(self);
-  gtk_single_selection_set_model(self->key_tree_selection, G_LIST_MODEL(model));
-  g_object_unref(model);
-  if (had_focus && !focus_in_tree(self))
-    gtk_widget_grab_focus(self->key_tree_view);
-  if (hive != nullptr) {
-    GtkTreeListRow* root_row = gtk_tree_list_model_get_row(model, 0);
-    if (root_row != nullptr) {
-      gtk_tree_list_row_set_expanded(root_row, TRUE);
-      g_object_unref(root_row);
+  // Takes over the store.
+  g_autoptr(GtkTreeListModel) model =
+      gtk_tree_list_model_new(G_LIST_MODEL(store), FALSE, FALSE, create_child_model, self, nullptr);
+  // The focused row goes with the old rows; the keyboard stays in the tree.
+  const bool had_focus = focus_in_tree(self);
+  g_signal_handlers_block_by_func(self->selection, (gpointer)on_selection_changed, self);
+  gtk_single_selection_set_model(self->selection, G_LIST_MODEL(model));
+  if (g_autoptr(GtkTreeListRow) root = gtk_tree_list_model_get_row(model, 0))
+    gtk_tree_list_row_set_expanded(root, TRUE);
+  gtk_single_selection_set_selected(self->selection, shown_hive(self) != nullptr ? 0 : GTK_INVALID_LIST_POSITION);
+  g_signal_handlers_unblock_by_func(self->selection, (gpointer)on_selection_changed, self);
+  if (had_focus && !focus_in_tree(self)) gtk_widget_grab_focus(self->view);
+  remember_selection(self);
+}
+
+}  // namespace
+
+void tol_key_tree_set_document(TolKeyTree* self, TolDocument* document) {
+  g_return_if_fail(TOL_IS_KEY_TREE(self));
+  if (document == self->document) return;
+  if (g_drag.document != nullptr && g_drag.document == self->document) clear_drag();
+  // The rows of the old document go before its reference does.
+  g_autoptr(TolDocument) old = self->document;
+  self->document = document != nullptr ? TOL_DOCUMENT(g_object_ref(document)) : nullptr;
+  reset_model(self);
+  g_signal_emit(self, g_signals[kSelectionChanged], 0);
+}
+
+TolDocument* tol_key_tree_get_document(TolKeyTree* self) {
+  g_return_val_if_fail(TOL_IS_KEY_TREE(self), nullptr);
+  return self->document;
+}
+
+void tol_key_tree_apply_change(TolKeyTree* self, const TolChange& change) {
+  g_return_if_fail(TOL_IS_KEY_TREE(self));
+  TolHive* hive = shown_hive(self);
+  if (hive == nullptr || change.kind == TolChangeKind::values) return;
+  const std::uint32_t before = tol_key_tree_get_selected_key(self);
+  const std::string before_path = self->state->selected_path;
+  const bool had_selection = self->state->selected_path_valid;
+  const bool had_focus = focus_in_tree(self);
+
+  g_signal_handlers_block_by_func(self->selection, (gpointer)on_selection_changed, self);
+  if (!root_current(self)) {
+    reset_model(self);
+  } else {
+    switch (change.kind) {
+      case TolChangeKind::subkeys: {
+        refresh_lists(self, change.key, false);
+        // The parent's own row may have gained its first subkey or lost its last.
+        const std::optional<std::uint32_t> up = tol_hive_key_parent(*hive, change.key);
+        if (up) refresh_lists(self, *up, false);
+        break;
+      }
+      case TolChangeKind::subtree: {
+        refresh_lists(self, change.key, true);
+        const std::optional<std::uint32_t> up = tol_hive_key_parent(*hive, change.key);
+        if (up) refresh_lists(self, *up, false);
+        break;
+      }
+      default:
+        refresh_lists(self, hive->root_cell, true);
+        break;
     }
   }
-  g_signal_handlers_unblock_by_func(self->key_tree_selection, (gpointer)on_selection_changed, self);
+  // The selected key, or what is left of its path when it went.
+  const std::uint32_t now = tol_key_tree_get_selected_key(self);
+  std::string now_path;
+  if (now != TOL_NO_CELL) now_path = tol_hive_key_path(*hive, now);
+  if (had_selection && (now == TOL_NO_CELL || now_path != before_path)) {
+    if (g_autoptr(GtkTreeListRow) row = row_at_path(self, before_path.c_str(), true))
+      select_row(self, gtk_tree_list_row_get_position(row));
+  }
+  g_signal_handlers_unblock_by_func(self->selection, (gpointer)on_selection_changed, self);
+  if (had_focus && !focus_in_tree(self)) {
+    const guint position = gtk_single_selection_get_selected(self->selection);
+    if (GtkWidget* row = position != GTK_INVALID_LIST_POSITION ? row_widget(self, position) : nullptr)
+      gtk_widget_grab_focus(row);
+    else
+      gtk_widget_grab_focus(self->view);
+  }
+  const std::uint32_t after = tol_key_tree_get_selected_key(self);
+  remember_selection(self);
+  if (after != before || change.kind == TolChangeKind::image) g_signal_emit(self, g_signals[kSelectionChanged], 0);
 }
 
-GtkTreeListRow* tol_key_tree_selected_row(TolPane* self) {
-  gpointer item = gtk_single_selection_get_selected_item(self->key_tree_selection);
-  return GTK_IS_TREE_LIST_ROW(item) ? GTK_TREE_LIST_ROW(item) : nullptr;
-}
-
-std::uint32_t tol_pane_get_selected_key(TolPane* self) {
-  g_return_val_if_fail(TOL_IS_PANE(self), TOL_NO_CELL);
-  if (!self->d->hive)
-    return TOL_NO_CELL;
-  GtkTreeListRow* row = tol_key_tree_selected_row(self);
+std::uint32_t tol_key_tree_get_selected_key(TolKeyTree* self) {
+  g_return_val_if_fail(TOL_IS_KEY_TREE(self), TOL_NO_CELL);
+  TolHive* hive = shown_hive(self);
+  GtkTreeListRow* row = hive != nullptr ? selected_row(self) : nullptr;
   TolKeyItem* key = row != nullptr ? row_key(row) : nullptr;
-  if (key == nullptr || tol_key_item_get_hive(key) != self->d->hive.get())
-    return TOL_NO_CELL;
+  if (key == nullptr || tol_key_item_get_hive(key) != hive) return TOL_NO_CELL;
   return tol_key_item_get_offset(key);
 }
 
-bool tol_pane_get_selected_key_path(TolPane* self, std::string& out) {
-  g_return_val_if_fail(TOL_IS_PANE(self), false);
-  std::uint32_t key = tol_pane_get_selected_key(self);
-  if (key == TOL_NO_CELL)
-    return false;
-  out = tol_hive_key_path(*self->d->hive, key);
+bool tol_key_tree_get_selected_path(TolKeyTree* self, std::string& out) {
+  const std::uint32_t key = tol_key_tree_get_selected_key(self);
+  if (key == TOL_NO_CELL) return false;
+  out = tol_hive_key_path(*shown_hive(self), key);
   return true;
 }
 
-void tol_pane_select_path(TolPane* self, const char* path) {
-  g_return_if_fail(TOL_IS_PANE(self));
-  GtkTreeListModel* model = self->d->hive ? tree_model(self) : nullptr;
-  if (model == nullptr)
-    return;
-  GtkTreeListRow* row = gtk_tree_list_model_get_row(model, 0);
-  if (row == nullptr)
-    return;
-  gtk_tree_list_row_set_expanded(row, TRUE);
-
-  std::string_view rest = path != nullptr ? path : "";
-  while (!rest.empty()) {
-    std::size_t cut = rest.find('\\');
-    std::string component(rest.substr(0, cut));
-    rest = cut == std::string_view::npos ? std::string_view() : rest.substr(cut + 1);
-    bool trailing = cut != std::string_view::npos && rest.empty();
-
-    GListModel* children = gtk_tree_list_row_get_children(row);
-    guint n = children != nullptr ? g_list_model_get_n_items(children) : 0;
-    guint match = n;
-    for (guint i = 0; i < n && !component.empty(); ++i) {
-      auto* key = TOL_KEY_ITEM(g_list_model_get_item(children, i));
-      bool equal = g_ascii_strcasecmp(tol_key_item_get_name(key), component.c_str()) == 0;
-      g_object_unref(key);
-      if (equal) {
-        match = i;
-        break;
-      }
-    }
-    if (match == n) {
-      g_object_unref(row);
-      return;
-    }
-    GtkTreeListRow* child = gtk_tree_list_row_get_child_row(row, match);
-    g_object_unref(row);
-    if (child == nullptr)
-      return;
-    gtk_tree_list_row_set_expanded(child, TRUE);
-    row = child;
-    if (trailing) {  // "A\" names an empty last component, which no key has
-      g_object_unref(row);
-      return;
-    }
-  }
-  guint position = gtk_tree_list_row_get_position(row);
-  g_object_unref(row);
-  select_row(self, position);
+std::string tol_key_tree_get_selected_name(TolKeyTree* self) {
+  g_return_val_if_fail(TOL_IS_KEY_TREE(self), std::string());
+  GtkTreeListRow* row = selected_row(self);
+  TolKeyItem* key = row != nullptr ? row_key(row) : nullptr;
+  return key != nullptr ? tol_key_item_get_name(key) : "";
 }
 
-bool tol_key_tree_collapse_or_parent(TolPane* self) {
-  GtkTreeListRow* row = tol_key_tree_selected_row(self);
-  if (row == nullptr)
-    return false;
+bool tol_key_tree_select_path(TolKeyTree* self, const char* path) {
+  g_return_val_if_fail(TOL_IS_KEY_TREE(self), false);
+  if (shown_hive(self) == nullptr) return false;
+  g_autoptr(GtkTreeListRow) row = row_at_path(self, path, false);
+  if (row == nullptr) return false;
+  select_row(self, gtk_tree_list_row_get_position(row));
+  return true;
+}
+
+bool tol_key_tree_collapse_or_parent(TolKeyTree* self) {
+  GtkTreeListRow* row = selected_row(self);
+  if (row == nullptr) return false;
   if (gtk_tree_list_row_get_expanded(row)) {
     gtk_tree_list_row_set_expanded(row, FALSE);
-  } else if (GtkTreeListRow* parent = gtk_tree_list_row_get_parent(row)) {
+  } else if (g_autoptr(GtkTreeListRow) parent = gtk_tree_list_row_get_parent(row)) {
     select_row(self, gtk_tree_list_row_get_position(parent));
-    g_object_unref(parent);
   }
   return true;
 }
 
-bool tol_key_tree_expand_or_child(TolPane* self) {
-  GtkTreeListRow* row = tol_key_tree_selected_row(self);
-  if (row == nullptr)
-    return false;
+bool tol_key_tree_expand_or_child(TolKeyTree* self) {
+  GtkTreeListRow* row = selected_row(self);
+  if (row == nullptr) return false;
   if (gtk_tree_list_row_is_expandable(row) && !gtk_tree_list_row_get_expanded(row)) {
     gtk_tree_list_row_set_expanded(row, TRUE);
   } else if (gtk_tree_list_row_get_expanded(row)) {
-    guint next = gtk_tree_list_row_get_position(row) + 1;
-    if (next < g_list_model_get_n_items(G_LIST_MODEL(self->key_tree_selection)))
-      select_row(self, next);
+    const guint next = gtk_tree_list_row_get_position(row) + 1;
+    if (next < g_list_model_get_n_items(G_LIST_MODEL(self->selection))) select_row(self, next);
   }
   return true;
 }
 
-bool tol_key_tree_expand_subtree(TolPane* self) {
-  GtkTreeListRow* row = tol_key_tree_selected_row(self);
-  if (row == nullptr)
-    return false;
+bool tol_key_tree_expand_subtree(TolKeyTree* self) {
+  GtkTreeListRow* row = selected_row(self);
+  if (row == nullptr) return false;
   GtkTreeListModel* model = tree_model(self);
-  guint depth = gtk_tree_list_row_get_depth(row);
-  guint position = gtk_tree_list_row_get_position(row);
+  const guint depth = gtk_tree_list_row_get_depth(row);
+  const guint position = gtk_tree_list_row_get_position(row);
   gtk_tree_list_row_set_expanded(row, TRUE);
   // Expanding a row inserts its children right after it, so one pass in
   // display order reaches every key of the subtree.
   for (guint i = position + 1;; ++i) {
-    GtkTreeListRow* next = gtk_tree_list_model_get_row(model, i);
-    if (next == nullptr)
-      break;
-    bool inside = gtk_tree_list_row_get_depth(next) > depth;
-    if (inside && gtk_tree_list_row_is_expandable(next))
-      gtk_tree_list_row_set_expanded(next, TRUE);
-    g_object_unref(next);
-    if (!inside)
-      break;
+    g_autoptr(GtkTreeListRow) next = gtk_tree_list_model_get_row(model, i);
+    if (next == nullptr) break;
+    const bool inside = gtk_tree_list_row_get_depth(next) > depth;
+    if (!inside) break;
+    if (gtk_tree_list_row_is_expandable(next)) gtk_tree_list_row_set_expanded(next, TRUE);
   }
   return true;
+}
+
+const std::string& tol_key_tree_get_type_ahead(TolKeyTree* self) { return self->state->type_ahead; }
+
+void tol_key_tree_set_type_ahead(TolKeyTree* self, const std::string& prefix) {
+  g_return_if_fail(TOL_IS_KEY_TREE(self));
+  self->state->type_ahead = prefix;
+  self->state->type_ahead_time = g_get_monotonic_time();
+}
+
+void tol_key_tree_set_type_ahead_pause(TolKeyTree* self, gint64 microseconds) {
+  g_return_if_fail(TOL_IS_KEY_TREE(self));
+  self->state->type_ahead_pause = microseconds;
+}
+
+GtkWidget* tol_key_tree_get_view(TolKeyTree* self) {
+  g_return_val_if_fail(TOL_IS_KEY_TREE(self), nullptr);
+  return self->view;
+}
+
+GtkSingleSelection* tol_key_tree_get_selection(TolKeyTree* self) {
+  g_return_val_if_fail(TOL_IS_KEY_TREE(self), nullptr);
+  return self->selection;
+}
+
+GtkWidget* tol_key_tree_get_menu(TolKeyTree* self) {
+  g_return_val_if_fail(TOL_IS_KEY_TREE(self), nullptr);
+  return self->menu;
+}
+
+TolDocument* tol_key_tree_dragged_key(std::uint32_t* key) {
+  if (g_drag.document == nullptr) return nullptr;
+  if (key != nullptr) *key = g_drag.key;
+  return TOL_DOCUMENT(g_object_ref(g_drag.document));
+}
+
+void tol_key_tree_set_dragged_key(TolDocument* document, std::uint32_t key) {
+  clear_drag();
+  if (document == nullptr) return;
+  g_drag.document = TOL_DOCUMENT(g_object_ref(document));
+  g_drag.key = key;
 }

@@ -1,26 +1,66 @@
-// Pieces of the key tree shared between the pane's own files (construction,
-// tabs, key tree). Not for use outside the pane.
+// The key tree of a pane: a lazily filled tree over a document's keys, with
+// type-ahead find, keyboard navigation, drag and drop and its context menu.
+//
+// It follows its document in place: a change reads again only the lists of
+// subkeys it touched, so rows that stay keep their expansion, and the
+// selection, scroll position and keyboard focus stay where they were.
 #pragma once
 
 #include <gtk/gtk.h>
 
-#include "ui/pane.h"
+#include <cstdint>
+#include <string>
 
-// key_tree.cpp
-// Gives the tree a fresh model holding the hive's root key, expanded; null
-// leaves it empty. Does not select or refresh anything.
-void tol_key_tree_set_hive(TolPane* self, TolHive* hive);
-// The selected row, or null (borrowed).
-GtkTreeListRow* tol_key_tree_selected_row(TolPane* self);
-// Keyboard handlers; each returns whether it handled the key.
-bool tol_key_tree_collapse_or_parent(TolPane* self);
-bool tol_key_tree_expand_or_child(TolPane* self);
-bool tol_key_tree_expand_subtree(TolPane* self);
+#include "hive/document.h"
 
-// pane.cpp
-// The key tree's shortcut controller (capture phase); each entry finds its
-// pane from the view it runs on.
-GtkEventController* tol_pane_key_tree_shortcuts();
-// Creates the key tree's context menu and the secondary-button gesture that
-// opens it, and adds the gesture to the view.
-void tol_pane_key_tree_menu_attach(TolPane* self);
+G_BEGIN_DECLS
+#define TOL_TYPE_KEY_TREE (tol_key_tree_get_type())
+G_DECLARE_FINAL_TYPE(TolKeyTree, tol_key_tree, TOL, KEY_TREE, GtkWidget)
+G_END_DECLS
+
+// Signals: "selection-changed" (no arguments) whenever another key, or none,
+// is selected; "key-dropped" (returns whether the drop was taken) when a key
+// dragged from a key tree is dropped on this one.
+TolKeyTree* tol_key_tree_new();
+
+// Shows the document's root key, expanded and selected; null empties the tree.
+void tol_key_tree_set_document(TolKeyTree* self, TolDocument* document);
+TolDocument* tol_key_tree_get_document(TolKeyTree* self);
+// Brings the rows up to date after a change of the document.
+void tol_key_tree_apply_change(TolKeyTree* self, const TolChange& change);
+
+// The selected key's nk offset, or TOL_NO_CELL.
+std::uint32_t tol_key_tree_get_selected_key(TolKeyTree* self);
+// The selected key's path ("" for the root); false when nothing is selected.
+bool tol_key_tree_get_selected_path(TolKeyTree* self, std::string& out);
+// The name the selected row shows ("" without one).
+std::string tol_key_tree_get_selected_name(TolKeyTree* self);
+// Expands the rows on the way and selects the key; names compare ASCII
+// case-insensitively. False, with the selection unchanged, when a component
+// is missing.
+bool tol_key_tree_select_path(TolKeyTree* self, const char* path);
+
+// Keyboard navigation (the "tree.collapse", "tree.expand" and
+// "tree.expand-all" actions); false without a selected row.
+bool tol_key_tree_collapse_or_parent(TolKeyTree* self);
+bool tol_key_tree_expand_or_child(TolKeyTree* self);
+bool tol_key_tree_expand_subtree(TolKeyTree* self);
+
+// Type-ahead: the prefix typed so far, and how long a pause starts a new one
+// (one second; tests make it endless or none).
+const std::string& tol_key_tree_get_type_ahead(TolKeyTree* self);
+// Sets the prefix as if it had just been typed.
+void tol_key_tree_set_type_ahead(TolKeyTree* self, const std::string& prefix);
+void tol_key_tree_set_type_ahead_pause(TolKeyTree* self, gint64 microseconds);
+
+// The parts, for the pane and for tests.
+GtkWidget* tol_key_tree_get_view(TolKeyTree* self);
+GtkSingleSelection* tol_key_tree_get_selection(TolKeyTree* self);
+GtkWidget* tol_key_tree_get_menu(TolKeyTree* self);
+
+// The key being dragged from any key tree, with its document (a new
+// reference), or null when no drag is under way.
+TolDocument* tol_key_tree_dragged_key(std::uint32_t* key);
+// What a drag source records when a drag starts, and clears (null) when it
+// ends; drop targets read it through tol_key_tree_dragged_key.
+void tol_key_tree_set_dragged_key(TolDocument* document, std::uint32_t key);

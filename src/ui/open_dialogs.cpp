@@ -3,32 +3,18 @@
 #include <glib/gi18n-lib.h>
 
 #include <array>
-#include <memory>
 
-#include "ui/pane_private.h"
+#include "ui/weak_ref.h"
 
 namespace {
 
 constexpr std::array<const char*, 5> kSystemHives = {"SYSTEM", "SOFTWARE", "SAM", "SECURITY",
                                                      "DEFAULT"};
 
-struct DirCloser {
-  void operator()(GDir* dir) const { g_dir_close(dir); }
-};
-using DirPtr = std::unique_ptr<GDir, DirCloser>;
-
-struct CharDeleter {
-  void operator()(char* text) const { g_free(text); }
-};
-using CharPtr = std::unique_ptr<char, CharDeleter>;
-
-DirPtr open_dir(const std::string& path) {
-  return DirPtr(g_dir_open(path.c_str(), 0, nullptr));
-}
 
 std::string join(const std::string& dir, const char* name) {
-  CharPtr path(g_build_filename(dir.c_str(), name, nullptr));
-  return path.get();
+  g_autofree char* path = g_build_filename(dir.c_str(), name, nullptr);
+  return path;
 }
 
 // The lookup of `name` inside a directory that may itself be missing.
@@ -41,8 +27,8 @@ std::optional<std::string> find_in(const std::optional<std::string>& dir, const 
 // A user directory's name as a tab label: names that are not UTF-8 still get a
 // readable label, while the path keeps the bytes as they are.
 std::string display_name(const char* file_name) {
-  CharPtr text(g_filename_display_name(file_name));
-  return text.get();
+  g_autofree char* text = g_filename_display_name(file_name);
+  return text;
 }
 
 // The directory that holds `path`; trailing separators (as in "/mnt/win/")
@@ -50,38 +36,17 @@ std::string display_name(const char* file_name) {
 std::string parent_of(std::string path) {
   while (path.size() > 1 && path.back() == G_DIR_SEPARATOR)
     path.pop_back();
-  CharPtr parent(g_path_get_dirname(path.c_str()));
-  return parent.get();
+  g_autofree char* parent = g_path_get_dirname(path.c_str());
+  return parent;
 }
-
-struct PaneUnref {
-  void operator()(TolPane* pane) const { g_object_unref(pane); }
-};
-using PanePtr = std::unique_ptr<TolPane, PaneUnref>;
-
-// A pane that may be destroyed while a file dialog is open. Copyable, since
-// the dialog's callback is a std::function.
-class WeakPane {
- public:
-  explicit WeakPane(TolPane* pane) : ref_(new GWeakRef, [](GWeakRef* ref) {
-    g_weak_ref_clear(ref);
-    delete ref;
-  }) {
-    g_weak_ref_init(ref_.get(), pane);
-  }
-  PanePtr get() const { return PanePtr(static_cast<TolPane*>(g_weak_ref_get(ref_.get()))); }
-
- private:
-  std::shared_ptr<GWeakRef> ref_;
-};
 
 }  // namespace
 
 std::optional<std::string> tol_find_child_nocase(const std::string& dir, std::string_view name) {
-  DirPtr listing = open_dir(dir);
+  g_autoptr(GDir) listing = g_dir_open(dir.c_str(), 0, nullptr);
   if (!listing)
     return std::nullopt;
-  while (const char* entry = g_dir_read_name(listing.get())) {
+  while (const char* entry = g_dir_read_name(listing)) {
     std::string_view entry_name(entry);
     if (entry_name.size() == name.size() &&
         g_ascii_strncasecmp(entry, name.data(), name.size()) == 0)
@@ -98,10 +63,10 @@ std::vector<TolScanEntry> tol_scan_windows_dir(const std::string& windows_dir) {
 
   // The users' directory lies beside the Windows directory on its volume.
   std::optional<std::string> users = tol_find_child_nocase(parent_of(windows_dir), "Users");
-  DirPtr listing = users ? open_dir(*users) : nullptr;
+  g_autoptr(GDir) listing = users ? g_dir_open(users->c_str(), 0, nullptr) : nullptr;
   if (!listing)
     return entries;
-  while (const char* entry = g_dir_read_name(listing.get())) {
+  while (const char* entry = g_dir_read_name(listing)) {
     std::string user_dir = join(*users, entry);
     // Links to directories count; files such as desktop.ini do not.
     if (!g_file_test(user_dir.c_str(), G_FILE_TEST_IS_DIR))
@@ -153,11 +118,11 @@ void tol_pane_open_file_dialog(TolPane* pane) {
   request.title = _("Open a hive file");
   request.filters = tol_hive_file_filters();
   request.error_format = "otwieranie pliku hive: %s";
-  tol_compat_file_dialog(GTK_WIDGET(pane), request, [ref = WeakPane(pane)](GFile* file) {
+  tol_compat_file_dialog(GTK_WIDGET(pane), request, [ref = TolWeakRef<TolPane>(pane)](GFile* file) {
     if (file == nullptr)
       return;  // cancelled, or failed and logged
-    if (PanePtr target = ref.get())
-      tol_pane_open_file(target.get(), file);
+    if (g_autoptr(TolPane) target = ref.get())
+      tol_pane_open_file(target, file);
   });
 }
 
@@ -168,11 +133,11 @@ void tol_pane_open_windows_dir(TolWindow* window, TolPane* pane) {
   request.action = TolFileAction::select_folder;
   request.title = _("Select the Windows directory (the one containing System32)");
   request.error_format = "wybor katalogu instalacji: %s";
-  tol_compat_file_dialog(GTK_WIDGET(window), request, [ref = WeakPane(pane)](GFile* folder) {
+  tol_compat_file_dialog(GTK_WIDGET(window), request, [ref = TolWeakRef<TolPane>(pane)](GFile* folder) {
     const char* path = folder != nullptr ? g_file_peek_path(folder) : nullptr;
     if (path == nullptr)
       return;  // cancelled, or not a local folder
-    if (PanePtr target = ref.get())
-      tol_pane_apply_windows_scan(target.get(), tol_scan_windows_dir(path));
+    if (g_autoptr(TolPane) target = ref.get())
+      tol_pane_apply_windows_scan(target, tol_scan_windows_dir(path));
   });
 }

@@ -1,101 +1,77 @@
-// The pane: construction in display order, its action group and toolbar, the
-// key tree's shortcuts and context menu, the clipboard copy of a key path,
-// toasts and the public command functions.
+// The pane: construction in display order, its tabs and the documents they
+// show, keeping the views in step with a document's changes, toasts, the
+// clipboard and the commands that act on a key or a value by focus.
 #include "ui/pane_private.h"
 
 #include <glib/gi18n-lib.h>
 
+#include <map>
+
+#include "hive/logs.h"
 #include "ui/commands.h"
+#include "ui/commit.h"
 #include "ui/key_tree.h"
+#include "ui/replace_popover.h"
+#include "ui/search_popover.h"
+#include "ui/tab_bar.h"
+#include "ui/value_item.h"
+#include "ui/value_list.h"
+#include "ui/widget_util.h"
 
 G_DEFINE_FINAL_TYPE(TolPane, tol_pane, GTK_TYPE_BOX)
-
-TolDragRecord tol_drag_record;
 
 namespace {
 
 constexpr int kToastSeconds = 4;
 constexpr int kPanedPosition = 260;
 
-// ---- Actions -----------------------------------------------------------------
+// ---- Open documents ---------------------------------------------------------------
 
-void on_export(GSimpleAction*, GVariant*, gpointer pane) { tol_pane_export_reg(TOL_PANE(pane)); }
-void on_copy_name(GSimpleAction*, GVariant*, gpointer pane) {
-  tol_pane_copy_key_path(TOL_PANE(pane));
-}
-void on_new_key(GSimpleAction*, GVariant*, gpointer pane) { tol_pane_show_new_key(TOL_PANE(pane)); }
-void on_new_value(GSimpleAction*, GVariant* type, gpointer pane) {
-  tol_pane_new_value_quick(TOL_PANE(pane), g_variant_get_string(type, nullptr));
-}
-void on_rename_key(GSimpleAction*, GVariant*, gpointer pane) {
-  tol_pane_show_rename_key(TOL_PANE(pane));
-}
-void on_delete_key(GSimpleAction*, GVariant*, gpointer pane) {
-  tol_pane_confirm_delete_key(TOL_PANE(pane));
-}
-void on_permissions(GSimpleAction*, GVariant*, gpointer pane) {
-  tol_pane_edit_security(TOL_PANE(pane));
-}
-void on_check_hive(GSimpleAction*, GVariant*, gpointer pane) {
-  tol_pane_show_check_report(TOL_PANE(pane));
-}
-void on_repair_hive(GSimpleAction*, GVariant*, gpointer pane) {
-  tol_pane_repair_to_new_tab(TOL_PANE(pane));
-}
-void on_value_modify(GSimpleAction*, GVariant*, gpointer pane) {
-  auto* self = TOL_PANE(pane);
-  guint position = gtk_single_selection_get_selected(self->value_selection);
-  if (position != GTK_INVALID_LIST_POSITION)
-    tol_pane_modify_value(self, position);
-}
-void on_value_rename(GSimpleAction*, GVariant*, gpointer pane) {
-  tol_pane_show_rename_value(TOL_PANE(pane));
-}
-void on_value_delete(GSimpleAction*, GVariant*, gpointer pane) {
-  tol_pane_confirm_delete_value(TOL_PANE(pane));
+// Every open document by the file it shows, so that all tabs of all panes and
+// windows showing one file share it, with its one undo history; without that
+// an undo in one view could take back another's change.
+std::map<std::string, TolDocument*>& open_documents() {
+  static std::map<std::string, TolDocument*> documents;  // weak
+  return documents;
 }
 
-const GActionEntry kActions[] = {
-    {"new-key", on_new_key, nullptr, nullptr, nullptr, {}},
-    {"new-value", on_new_value, "s", nullptr, nullptr, {}},
-    {"rename-key", on_rename_key, nullptr, nullptr, nullptr, {}},
-    {"delete-key", on_delete_key, nullptr, nullptr, nullptr, {}},
-    {"export", on_export, nullptr, nullptr, nullptr, {}},
-    {"copy-name", on_copy_name, nullptr, nullptr, nullptr, {}},
-    {"permissions", on_permissions, nullptr, nullptr, nullptr, {}},
-    {"check-hive", on_check_hive, nullptr, nullptr, nullptr, {}},
-    {"repair-hive", on_repair_hive, nullptr, nullptr, nullptr, {}},
-    {"value-modify", on_value_modify, nullptr, nullptr, nullptr, {}},
-    {"value-rename", on_value_rename, nullptr, nullptr, nullptr, {}},
-    {"value-delete", on_value_delete, nullptr, nullptr, nullptr, {}},
-};
+// The same file under any spelling of its path.
+std::string file_key(const std::string& path) {
+  g_autofree char* real = realpath(path.c_str(), nullptr);
+  if (real != nullptr) return real;
+  g_autofree char* canonical = g_canonicalize_filename(path.c_str(), nullptr);
+  return canonical;
+}
 
-void build_actions(TolPane* self) {
-  self->actions = g_simple_action_group_new();
-  g_action_map_add_action_entries(G_ACTION_MAP(self->actions), kActions, G_N_ELEMENTS(kActions),
-                                  self);
-  gtk_widget_insert_action_group(GTK_WIDGET(self), "pane", G_ACTION_GROUP(self->actions));
+void forget_document(gpointer key, GObject*) {
+  auto* name = static_cast<std::string*>(key);
+  open_documents().erase(*name);
+  delete name;
+}
+
+// A new reference to the document of `path`, opened when no view has it
+// open; `fresh` says which.
+TolDocument* open_document(const std::string& path, bool& fresh, GError** error) {
+  const std::string key = file_key(path);
+  auto& documents = open_documents();
+  fresh = false;
+  if (auto it = documents.find(key); it != documents.end())
+    return TOL_DOCUMENT(g_object_ref(it->second));
+  TolDocument* document = tol_document_open(path, TolLogPolicy::apply, error);
+  if (document == nullptr) return nullptr;
+  documents.emplace(key, document);
+  g_object_weak_ref(G_OBJECT(document), forget_document, new std::string(key));
+  fresh = true;
+  return document;
 }
 
 // ---- Toolbar -------------------------------------------------------------------
 
-void on_search_clicked(GtkButton*, gpointer pane) { tol_pane_show_search(TOL_PANE(pane)); }
-void on_replace_clicked(GtkButton*, gpointer pane) { tol_pane_show_replace(TOL_PANE(pane)); }
-void on_export_clicked(GtkButton*, gpointer pane) { tol_pane_export_reg(TOL_PANE(pane)); }
-void on_undo_clicked(GtkButton*, gpointer pane) { tol_pane_undo(TOL_PANE(pane), true); }
-void on_import_clicked(GtkButton*, gpointer pane) { tol_pane_import_reg(TOL_PANE(pane)); }
-void on_delete_clicked(GtkButton*, gpointer pane) { tol_pane_confirm_delete_key(TOL_PANE(pane)); }
-void on_rename_clicked(GtkButton*, gpointer pane) { tol_pane_show_rename_key(TOL_PANE(pane)); }
-void on_new_key_clicked(GtkButton*, gpointer pane) { tol_pane_show_new_key(TOL_PANE(pane)); }
-void on_new_value_clicked(GtkButton*, gpointer pane) { tol_pane_show_new_value(TOL_PANE(pane)); }
-void on_security_clicked(GtkButton*, gpointer pane) { tol_pane_edit_security(TOL_PANE(pane)); }
-
-GtkWidget* toolbar_button(GtkWidget* row, const char* icon, const char* tooltip, GCallback clicked,
-                          TolPane* self) {
+GtkWidget* toolbar_button(GtkWidget* row, const char* icon, const char* tooltip, const char* action) {
   GtkWidget* button = gtk_button_new_from_icon_name(icon);
   gtk_widget_add_css_class(button, "flat");
   gtk_widget_set_tooltip_text(button, tooltip);
-  g_signal_connect(button, "clicked", clicked, self);
+  gtk_actionable_set_action_name(GTK_ACTIONABLE(button), action);
   gtk_box_append(GTK_BOX(row), button);
   return button;
 }
@@ -115,104 +91,170 @@ GtkWidget* build_toolbar(TolPane* self) {
   gtk_label_set_ellipsize(GTK_LABEL(self->path_label), PANGO_ELLIPSIZE_MIDDLE);
   gtk_box_append(GTK_BOX(row), self->path_label);
 
-  self->search_button = toolbar_button(row, "edit-find-symbolic", _("Search in this pane"),
-                                       G_CALLBACK(on_search_clicked), self);
-  self->replace_button =
-      toolbar_button(row, "edit-find-replace-symbolic",
-                     _("Find and replace in the selected subtree"), G_CALLBACK(on_replace_clicked), self);
-  self->export_button =
-      toolbar_button(row, "document-save-symbolic", _("Export the selected key to a .reg file"),
-                     G_CALLBACK(on_export_clicked), self);
-  self->import_button = toolbar_button(row, "document-open-symbolic",
-                                       _("Import a .reg file into the selected key"), G_CALLBACK(on_import_clicked), self);
-  self->delete_button = toolbar_button(row, "user-trash-symbolic",
-                                       _("Delete the selected key and its subtree"), G_CALLBACK(on_delete_clicked), self);
-  self->undo_button = toolbar_button(row, "edit-undo-symbolic", _("Undo the last change in this tab"),
-                                     G_CALLBACK(on_undo_clicked), self);
-  self->rename_button = toolbar_button(row, "document-edit-symbolic",
-                                       _("Rename the selected key (F2)"), G_CALLBACK(on_rename_clicked), self);
-  self->new_key_button = toolbar_button(row, "folder-new-symbolic",
-                                        _("Create a subkey under the selected key"), G_CALLBACK(on_new_key_clicked), self);
-  self->new_value_button = toolbar_button(row, "list-add-symbolic",
-                                          _("Create a value in the selected key"), G_CALLBACK(on_new_value_clicked), self);
-  self->security_button =
-      toolbar_button(row, "security-high-symbolic",
-                     _("Security descriptor / ACL of the selected key"), G_CALLBACK(on_security_clicked), self);
+  // The popovers hang from their buttons.
+  GtkWidget* search = toolbar_button(row, "edit-find-symbolic", _("Search in this pane"), "pane.search");
+  GtkWidget* replace = toolbar_button(row, "edit-find-replace-symbolic",
+                                      _("Find and replace in the selected subtree"), "pane.replace");
+  toolbar_button(row, "document-save-symbolic", _("Export the selected key to a .reg file"), "pane.export");
+  toolbar_button(row, "document-open-symbolic", _("Import a .reg file into the selected key"), "pane.import");
+  toolbar_button(row, "user-trash-symbolic", _("Delete the selected key and its subtree"), "pane.delete-key");
+  toolbar_button(row, "edit-undo-symbolic", _("Undo the last change to this file"), "pane.undo");
+  toolbar_button(row, "edit-redo-symbolic", _("Redo the last undone change (Ctrl+Shift+Z)"), "pane.redo");
+  toolbar_button(row, "document-edit-symbolic", _("Rename the selected key (F2)"), "pane.rename-key");
+  toolbar_button(row, "folder-new-symbolic", _("Create a subkey under the selected key"), "pane.new-key");
+  toolbar_button(row, "list-add-symbolic", _("Create a value in the selected key"), "pane.new-value-dialog");
+  toolbar_button(row, "security-high-symbolic", _("Security descriptor / ACL of the selected key"),
+                 "pane.permissions");
+
+  self->search = tol_search_popover_new();
+  gtk_widget_set_parent(GTK_WIDGET(self->search), search);
+  self->replace = tol_replace_popover_new();
+  gtk_widget_set_parent(GTK_WIDGET(self->replace), replace);
   return row;
 }
 
-// ---- Key tree shortcuts and menu ----------------------------------------------
+// ---- Tabs and documents --------------------------------------------------------------
 
-using PaneShortcut = bool (*)(TolPane*);
-
-struct ShortcutEntry {
-  guint keyval;
-  GdkModifierType modifiers;
-  PaneShortcut run;
-};
-
-// F2, Delete and F7 are always consumed in the tree, so that they never reach
-// the view's own bindings.
-bool key_rename(TolPane* self) {
-  tol_pane_rename_selected(self);
-  return true;
-}
-bool key_delete(TolPane* self) {
-  tol_pane_delete_selected(self);
-  return true;
-}
-bool key_new_key(TolPane* self) {
-  tol_pane_new_key(self);
-  return true;
-}
-bool key_undo(TolPane* self) { return tol_pane_undo(self, false); }
-bool key_search(TolPane* self) {
-  tol_pane_show_search(self);
-  return true;
-}
-bool key_replace(TolPane* self) {
-  tol_pane_show_replace(self);
-  return true;
+bool valid_index(TolPane* self, int index) {
+  return index >= 0 && index < static_cast<int>(self->tabs->tabs.size());
 }
 
-const ShortcutEntry kTreeShortcuts[] = {
-    {GDK_KEY_F2, GdkModifierType(0), key_rename},
-    {GDK_KEY_Delete, GdkModifierType(0), key_delete},
-    {GDK_KEY_c, GDK_CONTROL_MASK, tol_pane_copy_key_path},
-    {GDK_KEY_z, GDK_CONTROL_MASK, key_undo},
-    {GDK_KEY_f, GDK_CONTROL_MASK, key_search},
-    {GDK_KEY_h, GDK_CONTROL_MASK, key_replace},
-    {GDK_KEY_F7, GdkModifierType(0), key_new_key},
-    {GDK_KEY_Left, GdkModifierType(0), tol_key_tree_collapse_or_parent},
-    {GDK_KEY_KP_Subtract, GdkModifierType(0), tol_key_tree_collapse_or_parent},
-    {GDK_KEY_Right, GdkModifierType(0), tol_key_tree_expand_or_child},
-    {GDK_KEY_KP_Add, GdkModifierType(0), tol_key_tree_expand_or_child},
-    {GDK_KEY_KP_Multiply, GdkModifierType(0), tol_key_tree_expand_subtree},
-};
-
-gboolean run_tree_shortcut(GtkWidget* view, GVariant*, gpointer entry) {
-  GtkWidget* pane = gtk_widget_get_ancestor(view, TOL_TYPE_PANE);
-  if (pane == nullptr)
-    return FALSE;
-  return static_cast<const ShortcutEntry*>(entry)->run(TOL_PANE(pane));
+TolTab* tab_at(TolPane* self, int index) {
+  return valid_index(self, index) ? self->tabs->tabs[static_cast<std::size_t>(index)].get() : nullptr;
 }
 
-void on_tree_secondary_press(GtkGestureClick* gesture, int, double x, double y, gpointer pane) {
+void rebuild_tab_bar(TolPane* self) {
+  std::vector<TolTabInfo> infos;
+  for (const auto& tab : self->tabs->tabs) infos.push_back({tab->label, !tab->path});
+  tol_tab_bar_set_tabs(self->tab_bar, infos, self->tabs->active);
+}
+
+void refresh_other(TolPane* self) {
+  if (self->other != nullptr) tol_pane_refresh_values(self->other);
+}
+
+void on_document_changed(TolDocument*, gpointer change, gpointer pane);
+
+// Shows `document` (null: none) in the views and follows its changes.
+void show_document(TolPane* self, TolDocument* document) {
+  TolPaneTabs& t = *self->tabs;
+  if (t.shown != nullptr && t.changed_handler != 0) g_signal_handler_disconnect(t.shown, t.changed_handler);
+  t.changed_handler = 0;
+  t.shown = document;
+  if (document != nullptr)
+    t.changed_handler = g_signal_connect(document, "changed", G_CALLBACK(on_document_changed), self);
+  tol_key_tree_set_document(self->key_tree, document);
+  if (document == nullptr) {
+    gtk_label_set_text(GTK_LABEL(self->path_label), _("(no hive loaded)"));
+    gtk_widget_set_tooltip_text(self->path_label, nullptr);
+  }
+  tol_pane_refresh_values(self);
+  refresh_other(self);
+  tol_pane_update_actions(self);
+}
+
+void show_error(TolPane* self, const char* title, const char* description) {
+  tol_pane_show_status(self, TOL_STATUS_ERROR, "dialog-error-symbolic", title, description);
+}
+
+void show_empty(TolPane* self) {
+  tol_pane_show_status(self, TOL_STATUS_EMPTY, "drive-harddisk-symbolic", _("Empty pane"),
+                       _("Open a SYSTEM, SOFTWARE, SAM, SECURITY or NTUSER.DAT file"));
+}
+
+// Windows keeps recent changes in the .LOG1/.LOG2 files until it merges
+// them. Opening applies them as Windows would, and says so once; a hive whose
+// logs could not be applied is shown as the primary file has it, which is
+// older, and the warning says why.
+void announce_logs(TolPane* self, TolTab& tab, const TolHive& hive, const char* path) {
+  const TolLogReport& logs = hive.logs;
+  if (tol_hive_has_pending_log(hive)) {
+    const std::string reason = logs.examined ? logs.problem : std::string();
+    tab.tooltip = tol_format(
+        "%s\n\n%s", path,
+        tol_format(_("Warning: this hive has changes recorded only in its transaction logs "
+                     "(.LOG1/.LOG2) that could not be applied (%s). They are not shown, and "
+                     "saving would discard them."),
+                   reason.c_str())
+            .c_str());
+    tol_pane_toast(self, tol_format(_("This hive has changes recorded only in its transaction "
+                                      "logs that could not be applied (%s); they are not shown, "
+                                      "and saving would discard them"),
+                                    reason.c_str())
+                             .c_str());
+    return;
+  }
+  if (logs.applied == 0 && !logs.base_from_log) return;
+  g_autofree char* message =
+      g_strdup_printf(ngettext("Applied %u change from the transaction logs",
+                               "Applied %u changes from the transaction logs", logs.applied),
+                      logs.applied);
+  tab.tooltip = tol_format("%s\n\n%s (%s)", path, message, tol_log_summary(logs).c_str());
+  tol_pane_toast(self, message);
+}
+
+// Shows the active tab: its document, opened on first use.
+void load_active_tab(TolPane* self) {
+  TolTab* tab = tab_at(self, self->tabs->active);
+  if (tab == nullptr) {
+    show_document(self, nullptr);
+    show_empty(self);
+    return;
+  }
+  if (!tab->path) {
+    show_document(self, nullptr);
+    g_autofree char* description = g_strdup_printf(_("File %s was not found in this location"), tab->label.c_str());
+    tol_pane_show_status(self, TOL_STATUS_MISSING, "dialog-warning-symbolic", _("File unavailable"),
+                         description);
+    return;
+  }
+  bool fresh = false;
+  if (tab->document == nullptr) {
+    g_autoptr(GError) error = nullptr;
+    tab->document = open_document(*tab->path, fresh, &error);
+    if (tab->document == nullptr) {
+      show_document(self, nullptr);
+      show_error(self, _("Failed to open the file"), error != nullptr ? error->message : nullptr);
+      return;
+    }
+    tab->tooltip = *tab->path;
+  }
+  gtk_label_set_text(GTK_LABEL(self->path_label), tab->path->c_str());
+  if (fresh) {
+    announce_logs(self, *tab, tol_document_get_hive(tab->document), tab->path->c_str());
+    tol_pane_announce_damage(self, tab->path->c_str());
+  }
+  gtk_widget_set_tooltip_text(self->path_label, tab->tooltip.c_str());
+  show_document(self, tab->document);
+  gtk_stack_set_visible_child_name(GTK_STACK(self->stack), "loaded");
+  if (!tab->last_key.empty()) tol_pane_select_path(self, tab->last_key.c_str());
+}
+
+// ---- Following the document ----------------------------------------------------------
+
+void on_document_changed(TolDocument*, gpointer data, gpointer pane) {
   auto* self = TOL_PANE(pane);
-  if (!self->d->hive)
-    return;  // nothing to act on: leave the press to others
-  gtk_widget_grab_focus(self->key_tree_view);
-  GdkRectangle at = {static_cast<int>(x), static_cast<int>(y), 1, 1};
-  gtk_popover_set_pointing_to(GTK_POPOVER(self->key_tree_menu), &at);
-  gtk_popover_popup(GTK_POPOVER(self->key_tree_menu));
-  gtk_gesture_set_state(GTK_GESTURE(gesture), GTK_EVENT_SEQUENCE_CLAIMED);
+  const TolChange& change = *static_cast<const TolChange*>(data);
+  const std::uint32_t before = tol_pane_get_selected_key(self);
+  // A tree whose selection moves says so, and that refreshes the values.
+  tol_key_tree_apply_change(self->key_tree, change);
+  const std::uint32_t key = tol_pane_get_selected_key(self);
+  const bool values_changed = change.kind == TolChangeKind::subtree || change.kind == TolChangeKind::image ||
+                              (change.kind == TolChangeKind::values && change.key == key);
+  if (values_changed && key == before) {
+    tol_pane_refresh_values(self);
+    refresh_other(self);
+  }
+  tol_pane_update_actions(self);
 }
 
-void unparent(GtkWidget*& widget) {
-  if (widget != nullptr && gtk_widget_get_parent(widget) != nullptr)
-    gtk_widget_unparent(widget);
-  widget = nullptr;
+void on_tree_selection_changed(TolKeyTree*, gpointer pane) {
+  auto* self = TOL_PANE(pane);
+  tol_pane_refresh_values(self);
+  refresh_other(self);
 }
+
+gboolean on_key_dropped(TolKeyTree*, gpointer pane) { return tol_pane_drop_key(TOL_PANE(pane)); }
 
 void set_clipboard_text(TolPane* self, const char* text) {
   gdk_clipboard_set_text(gtk_widget_get_clipboard(GTK_WIDGET(self)), text);
@@ -220,98 +262,58 @@ void set_clipboard_text(TolPane* self, const char* text) {
 
 }  // namespace
 
-GtkEventController* tol_pane_key_tree_shortcuts() {
-  GtkEventController* controller = gtk_shortcut_controller_new();
-  gtk_event_controller_set_propagation_phase(controller, GTK_PHASE_CAPTURE);
-  for (const ShortcutEntry& entry : kTreeShortcuts) {
-    GtkShortcutAction* action =
-        gtk_callback_action_new(run_tree_shortcut, const_cast<ShortcutEntry*>(&entry), nullptr);
-    GtkShortcut* shortcut =
-        gtk_shortcut_new(gtk_keyval_trigger_new(entry.keyval, entry.modifiers), action);
-    gtk_shortcut_controller_add_shortcut(GTK_SHORTCUT_CONTROLLER(controller), shortcut);
-  }
-  return controller;
-}
-
-void tol_pane_key_tree_menu_attach(TolPane* self) {
-  GMenuModel* model = tol_pane_key_tree_menu_model();
-  self->key_tree_menu = gtk_popover_menu_new_from_model(model);
-  g_object_unref(model);
-  gtk_widget_set_parent(self->key_tree_menu, self->key_tree_view);
-  gtk_popover_set_has_arrow(GTK_POPOVER(self->key_tree_menu), FALSE);
-  gtk_widget_set_halign(self->key_tree_menu, GTK_ALIGN_START);
-
-  GtkGesture* click = gtk_gesture_click_new();
-  gtk_gesture_single_set_button(GTK_GESTURE_SINGLE(click), GDK_BUTTON_SECONDARY);
-  g_signal_connect(click, "pressed", G_CALLBACK(on_tree_secondary_press), self);
-  gtk_widget_add_controller(self->key_tree_view, GTK_EVENT_CONTROLLER(click));
-}
-
 // ---- Construction and lifetime ----------------------------------------------
 
 static void tol_pane_dispose(GObject* object) {
   TolPane* self = TOL_PANE(object);
-  if (self->d != nullptr) {
-    // The tree's rows point into the hive: drop them before the hive goes.
-    if (self->key_tree_selection != nullptr)
-      tol_key_tree_set_hive(self, nullptr);
-    if (self->d->hive != nullptr && tol_drag_record.hive == self->d->hive.get())
-      tol_drag_record = TolDragRecord{};
-    tol_hive_close(std::move(self->d->hive));
-    self->d->search_results.reset();
-    self->d->tabs.clear();
-    self->d->type_ahead.clear();
-    self->d->type_ahead.shrink_to_fit();
+  // The other pane must not reach this one any more, nor this one's tree it.
+  if (self->other != nullptr && self->other->other == self) self->other->other = nullptr;
+  self->other = nullptr;
+  if (self->key_tree != nullptr) g_signal_handlers_disconnect_by_data(self->key_tree, self);
+  if (self->tabs != nullptr) {
+    TolPaneTabs& t = *self->tabs;
+    if (t.shown != nullptr && t.changed_handler != 0) g_signal_handler_disconnect(t.shown, t.changed_handler);
+    t.changed_handler = 0;
+    t.shown = nullptr;
   }
-  unparent(self->key_tree_menu);
-  unparent(self->value_list_menu);
-  unparent(self->search_popover);
-  unparent(self->replace_popover);
+  // The views let go of the documents before the tabs do.
+  if (self->key_tree != nullptr) tol_key_tree_set_document(self->key_tree, nullptr);
+  if (self->search != nullptr) gtk_widget_unparent(GTK_WIDGET(self->search));
+  if (self->replace != nullptr) gtk_widget_unparent(GTK_WIDGET(self->replace));
+  self->search = nullptr;
+  self->replace = nullptr;
+  if (self->tabs != nullptr) self->tabs->tabs.clear();
   self->other = nullptr;
   self->toast_overlay = nullptr;
-  g_clear_object(&self->actions);
   G_OBJECT_CLASS(tol_pane_parent_class)->dispose(object);
-  // The views went with the children; a second dispose must not reach them.
-  self->key_tree_selection = nullptr;
-  self->key_tree_view = nullptr;
-  self->value_list_view = nullptr;
+  // The children are gone; a second dispose must not reach them.
+  self->key_tree = nullptr;
+  self->value_list = nullptr;
 }
 
 static void tol_pane_finalize(GObject* object) {
-  TolPane* self = TOL_PANE(object);
-  delete self->d;
-  self->d = nullptr;
+  delete TOL_PANE(object)->tabs;
   G_OBJECT_CLASS(tol_pane_parent_class)->finalize(object);
 }
 
 static void tol_pane_class_init(TolPaneClass* klass) {
   G_OBJECT_CLASS(klass)->dispose = tol_pane_dispose;
   G_OBJECT_CLASS(klass)->finalize = tol_pane_finalize;
+  tol_pane_class_install_actions(GTK_WIDGET_CLASS(klass));
 }
 
 static void tol_pane_init(TolPane* self) {
-  self->d = new TolPaneData();
+  self->tabs = new TolPaneTabs();
   gtk_orientable_set_orientation(GTK_ORIENTABLE(self), GTK_ORIENTATION_VERTICAL);
-
-  build_actions(self);
 
   gtk_box_append(GTK_BOX(self), build_toolbar(self));
   gtk_box_append(GTK_BOX(self), gtk_separator_new(GTK_ORIENTATION_HORIZONTAL));
 
-  self->tab_box = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 2);
-  gtk_widget_set_margin_start(self->tab_box, 4);
-  gtk_widget_set_margin_end(self->tab_box, 4);
-  gtk_widget_set_margin_top(self->tab_box, 3);
-  gtk_widget_set_margin_bottom(self->tab_box, 3);
+  self->tab_bar = tol_tab_bar_new();
   GtkWidget* tab_scroller = gtk_scrolled_window_new();
-  gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(tab_scroller), GTK_POLICY_EXTERNAL,
-                                 GTK_POLICY_NEVER);
-  gtk_scrolled_window_set_child(GTK_SCROLLED_WINDOW(tab_scroller), self->tab_box);
+  gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(tab_scroller), GTK_POLICY_EXTERNAL, GTK_POLICY_NEVER);
+  gtk_scrolled_window_set_child(GTK_SCROLLED_WINDOW(tab_scroller), GTK_WIDGET(self->tab_bar));
   gtk_box_append(GTK_BOX(self), tab_scroller);
-  tol_pane_rebuild_tab_bar(self);
-
-  tol_pane_search_popover_build(self);
-  tol_pane_replace_popover_build(self);
 
   gtk_box_append(GTK_BOX(self), gtk_separator_new(GTK_ORIENTATION_HORIZONTAL));
   self->stack = gtk_stack_new();
@@ -320,23 +322,34 @@ static void tol_pane_init(TolPane* self) {
   self->status_page = adw_status_page_new();
   gtk_stack_add_named(GTK_STACK(self->stack), self->status_page, "empty");
 
-  GtkWidget* tree = tol_pane_key_tree_build(self);
-  GtkWidget* values = tol_pane_value_list_build(self);
-
+  self->key_tree = tol_key_tree_new();
+  g_signal_connect(self->key_tree, "selection-changed", G_CALLBACK(on_tree_selection_changed), self);
+  g_signal_connect(self->key_tree, "key-dropped", G_CALLBACK(on_key_dropped), self);
+  self->value_list = tol_value_list_new();
   GtkWidget* paned = gtk_paned_new(GTK_ORIENTATION_HORIZONTAL);
-  gtk_paned_set_start_child(GTK_PANED(paned), tree);
-  gtk_paned_set_end_child(GTK_PANED(paned), values);
+  gtk_paned_set_start_child(GTK_PANED(paned), GTK_WIDGET(self->key_tree));
+  gtk_paned_set_end_child(GTK_PANED(paned), GTK_WIDGET(self->value_list));
   gtk_paned_set_resize_start_child(GTK_PANED(paned), TRUE);
   gtk_paned_set_resize_end_child(GTK_PANED(paned), TRUE);
   gtk_paned_set_position(GTK_PANED(paned), kPanedPosition);
   gtk_stack_add_named(GTK_STACK(self->stack), paned, "loaded");
 
-  tol_pane_show_status(self, TOL_STATUS_EMPTY, "drive-harddisk-symbolic", _("Empty pane"),
-                       _("Open a SYSTEM, SOFTWARE, SAM, SECURITY or NTUSER.DAT file"));
+  show_empty(self);
+  tol_pane_update_actions(self);
 }
 
 TolPane* tol_pane_new(const char* tooltip) {
   return TOL_PANE(g_object_new(TOL_TYPE_PANE, "tooltip-text", tooltip, nullptr));
+}
+
+void tol_pane_update_actions(TolPane* self) {
+  TolDocument* document = self->tabs->shown;
+  const bool undo = document != nullptr && tol_document_can_undo(document);
+  const bool redo = document != nullptr && tol_document_can_redo(document);
+  gtk_widget_action_set_enabled(GTK_WIDGET(self), "pane.undo", undo);
+  gtk_widget_action_set_enabled(GTK_WIDGET(self), "pane.undo-quietly", undo);
+  gtk_widget_action_set_enabled(GTK_WIDGET(self), "pane.redo", redo);
+  gtk_widget_action_set_enabled(GTK_WIDGET(self), "pane.redo-quietly", redo);
 }
 
 // ---- Wiring ------------------------------------------------------------------------
@@ -358,58 +371,193 @@ void tol_pane_set_toast_overlay(TolPane* self, AdwToastOverlay* overlay) {
 
 void tol_pane_toast(TolPane* self, const char* message) {
   g_return_if_fail(TOL_IS_PANE(self));
-  if (self->toast_overlay == nullptr)
-    return;
+  if (self->toast_overlay == nullptr) return;
   AdwToast* toast = adw_toast_new(message);
   adw_toast_set_timeout(toast, kToastSeconds);
-  adw_toast_overlay_add_toast(self->toast_overlay, toast);
+  adw_toast_overlay_add_toast(self->toast_overlay, toast);  // takes the toast
+}
+
+// ---- Status page ----------------------------------------------------------------
+
+void tol_pane_show_status(TolPane* self, TolStatusKind kind, const char* icon_name, const char* title,
+                          const char* description) {
+  g_return_if_fail(TOL_IS_PANE(self));
+  static const char* const kClasses[] = {"tol-empty", "tol-missing", "tol-error"};
+  for (const char* css : kClasses) gtk_widget_remove_css_class(self->status_page, css);
+  const int k = static_cast<int>(kind);
+  if (k >= 0 && k < static_cast<int>(G_N_ELEMENTS(kClasses))) gtk_widget_add_css_class(self->status_page, kClasses[k]);
+  auto* page = ADW_STATUS_PAGE(self->status_page);
+  adw_status_page_set_icon_name(page, icon_name);
+  adw_status_page_set_title(page, title);
+  adw_status_page_set_description(page, description);
+  gtk_stack_set_visible_child_name(GTK_STACK(self->stack), "empty");
+}
+
+// ---- Tabs -----------------------------------------------------------------------------
+
+int tol_pane_add_tab(TolPane* self, const char* label, const char* path, bool is_user) {
+  g_return_val_if_fail(TOL_IS_PANE(self), -1);
+  auto& tabs = self->tabs->tabs;
+  if (tabs.size() >= static_cast<std::size_t>(TOL_MAX_TABS)) return -1;
+  auto tab = std::make_unique<TolTab>();
+  tab->label = label != nullptr ? label : "";
+  if (path != nullptr) tab->path = path;
+  tab->is_user = is_user;
+  tabs.push_back(std::move(tab));
+  return static_cast<int>(tabs.size()) - 1;
+}
+
+void tol_pane_switch_tab(TolPane* self, int index) {
+  g_return_if_fail(TOL_IS_PANE(self));
+  g_return_if_fail(valid_index(self, index));
+  TolTab* left = tab_at(self, self->tabs->active);
+  std::string selected;
+  if (left != nullptr && left->document != nullptr && tol_pane_get_selected_key_path(self, selected))
+    left->last_key = selected;
+  self->tabs->active = index;
+  load_active_tab(self);
+  rebuild_tab_bar(self);
+}
+
+void tol_pane_close_tab(TolPane* self, int index) {
+  g_return_if_fail(TOL_IS_PANE(self));
+  if (!valid_index(self, index)) return;
+  auto& tabs = self->tabs->tabs;
+  const int active = self->tabs->active;
+  // The views let go of a document before its tab does.
+  std::unique_ptr<TolTab> closing = std::move(tabs[static_cast<std::size_t>(index)]);
+  tabs.erase(tabs.begin() + index);
+  const int remaining = static_cast<int>(tabs.size());
+  if (index == active) {
+    self->tabs->active = -1;
+    if (remaining > 0) {
+      tol_pane_switch_tab(self, index < remaining ? index : remaining - 1);
+      return;
+    }
+    load_active_tab(self);
+  } else if (index < active) {
+    --self->tabs->active;
+  }
+  rebuild_tab_bar(self);
+}
+
+void tol_pane_open_file(TolPane* self, GFile* file) {
+  g_return_if_fail(TOL_IS_PANE(self));
+  g_return_if_fail(G_IS_FILE(file));
+  g_autofree char* path = g_file_get_path(file);
+  if (path == nullptr) {
+    show_error(self, _("Unsupported location"), _("Tolvane supports local files only."));
+    return;
+  }
+  g_autofree char* base = g_path_get_basename(path);
+  const int index = tol_pane_add_tab(self, base, path, false);
+  if (index < 0) {
+    show_error(self, _("Too many tabs"), _("This pane has reached the 16-tab limit — close a tab."));
+    return;
+  }
+  tol_pane_switch_tab(self, index);
+}
+
+int tol_pane_get_tab_count(TolPane* self) {
+  g_return_val_if_fail(TOL_IS_PANE(self), 0);
+  return static_cast<int>(self->tabs->tabs.size());
+}
+
+int tol_pane_get_active_tab(TolPane* self) {
+  g_return_val_if_fail(TOL_IS_PANE(self), -1);
+  return self->tabs->active;
+}
+
+const char* tol_pane_get_tab_label(TolPane* self, int index) {
+  g_return_val_if_fail(TOL_IS_PANE(self), nullptr);
+  TolTab* tab = tab_at(self, index);
+  return tab != nullptr ? tab->label.c_str() : nullptr;
+}
+
+const char* tol_pane_get_tab_path(TolPane* self, int index) {
+  g_return_val_if_fail(TOL_IS_PANE(self), nullptr);
+  TolTab* tab = tab_at(self, index);
+  return tab != nullptr && tab->path ? tab->path->c_str() : nullptr;
+}
+
+const char* tol_pane_get_tab_last_key(TolPane* self, int index) {
+  g_return_val_if_fail(TOL_IS_PANE(self), nullptr);
+  TolTab* tab = tab_at(self, index);
+  return tab != nullptr ? tab->last_key.c_str() : nullptr;
+}
+
+bool tol_pane_get_tab_is_user(TolPane* self, int index) {
+  g_return_val_if_fail(TOL_IS_PANE(self), false);
+  TolTab* tab = tab_at(self, index);
+  return tab != nullptr && tab->is_user;
+}
+
+void tol_pane_set_tab_last_key(TolPane* self, int index, const char* key_path) {
+  g_return_if_fail(TOL_IS_PANE(self));
+  if (TolTab* tab = tab_at(self, index)) tab->last_key = key_path != nullptr ? key_path : "";
+}
+
+TolDocument* tol_pane_get_document(TolPane* self) {
+  g_return_val_if_fail(TOL_IS_PANE(self), nullptr);
+  return self->tabs->shown;
 }
 
 TolHive* tol_pane_get_hive(TolPane* self) {
-  g_return_val_if_fail(TOL_IS_PANE(self), nullptr);
-  return self->d->hive.get();
+  TolDocument* document = tol_pane_get_document(self);
+  return document != nullptr ? &tol_document_get_hive(document) : nullptr;
 }
 
-GtkWidget* tol_pane_get_key_tree_view(TolPane* self) {
-  g_return_val_if_fail(TOL_IS_PANE(self), nullptr);
-  return self->key_tree_view;
+// ---- Key tree and value list ----------------------------------------------------------
+
+std::uint32_t tol_pane_get_selected_key(TolPane* self) {
+  g_return_val_if_fail(TOL_IS_PANE(self), TOL_NO_CELL);
+  return self->key_tree != nullptr ? tol_key_tree_get_selected_key(self->key_tree) : TOL_NO_CELL;
 }
 
-GtkWidget* tol_pane_get_value_list_view(TolPane* self) {
-  g_return_val_if_fail(TOL_IS_PANE(self), nullptr);
-  return self->value_list_view;
+bool tol_pane_get_selected_key_path(TolPane* self, std::string& out) {
+  g_return_val_if_fail(TOL_IS_PANE(self), false);
+  return self->key_tree != nullptr && tol_key_tree_get_selected_path(self->key_tree, out);
 }
 
-bool tol_focus_inside(GtkWidget* widget) {
-  GtkRoot* root = widget != nullptr ? gtk_widget_get_root(widget) : nullptr;
-  GtkWidget* focus = GTK_IS_WINDOW(root) ? gtk_window_get_focus(GTK_WINDOW(root)) : nullptr;
-  return focus != nullptr && (focus == widget || gtk_widget_is_ancestor(focus, widget));
+void tol_pane_select_path(TolPane* self, const char* path) {
+  g_return_if_fail(TOL_IS_PANE(self));
+  if (self->key_tree != nullptr) tol_key_tree_select_path(self->key_tree, path);
+}
+
+void tol_pane_refresh_values(TolPane* self) {
+  g_return_if_fail(TOL_IS_PANE(self));
+  if (self->value_list == nullptr) return;
+  TolPane* other = self->other;
+  tol_value_list_show(self->value_list, tol_pane_get_hive(self), tol_pane_get_selected_key(self),
+                      other != nullptr ? tol_pane_get_hive(other) : nullptr,
+                      other != nullptr ? tol_pane_get_selected_key(other) : TOL_NO_CELL);
+}
+
+TolValueItem* tol_pane_get_selected_value(TolPane* self) {
+  g_return_val_if_fail(TOL_IS_PANE(self), nullptr);
+  return self->value_list != nullptr ? tol_value_list_get_selected(self->value_list) : nullptr;
 }
 
 bool tol_pane_focus_in_value_list(TolPane* self) {
   g_return_val_if_fail(TOL_IS_PANE(self), false);
-  return tol_focus_inside(self->value_list_view);
-}
-
-// ---- Clipboard -------------------------------------------------------------------
-
-bool tol_pane_copy_key_path(TolPane* self) {
-  g_return_val_if_fail(TOL_IS_PANE(self), false);
-  std::string path;
-  if (!tol_pane_get_selected_key_path(self, path))
-    return false;
-  // An empty text would look like a failed copy; the root is written as the
-  // separator alone.
-  set_clipboard_text(self, path.empty() ? "\\" : path.c_str());
-  tol_pane_toast(self, _("Key path copied"));
-  return true;
+  return self->value_list != nullptr && tol_focus_inside(tol_value_list_get_view(self->value_list));
 }
 
 // ---- Commands ------------------------------------------------------------------
 
+void tol_pane_show_search(TolPane* self) {
+  g_return_if_fail(TOL_IS_PANE(self));
+  if (self->search != nullptr) tol_search_popover_show(self->search);
+}
+
+void tol_pane_show_replace(TolPane* self) {
+  g_return_if_fail(TOL_IS_PANE(self));
+  if (self->replace != nullptr) tol_replace_popover_show(self->replace);
+}
+
 void tol_pane_focus_tree(TolPane* self) {
   g_return_if_fail(TOL_IS_PANE(self));
-  gtk_widget_grab_focus(self->key_tree_view);
+  gtk_widget_grab_focus(tol_pane_get_key_tree_view(self));
 }
 
 void tol_pane_copy_selected(TolPane* self) {
@@ -439,4 +587,86 @@ void tol_pane_rename_selected(TolPane* self) {
     tol_pane_show_rename_value(self);
   else
     tol_pane_show_rename_key(self);
+}
+
+bool tol_pane_copy_key_path(TolPane* self) {
+  g_return_val_if_fail(TOL_IS_PANE(self), false);
+  std::string path;
+  if (!tol_pane_get_selected_key_path(self, path)) return false;
+  // An empty text would look like a failed copy; the root is written as the
+  // separator alone.
+  set_clipboard_text(self, path.empty() ? "\\" : path.c_str());
+  tol_pane_toast(self, _("Key path copied"));
+  return true;
+}
+
+bool tol_pane_copy_value(TolPane* self) {
+  g_return_val_if_fail(TOL_IS_PANE(self), false);
+  TolValueItem* item = tol_pane_get_selected_value(self);
+  if (item == nullptr) return false;
+  const std::string name = tol_value_item_get_display_name(item);
+  g_autofree char* text = g_strdup_printf(_("%s\t%s\t%s"), name.c_str(), tol_value_item_get_type_text(item).c_str(),
+                                          tol_value_item_get_data_text(item).c_str());
+  set_clipboard_text(self, text);
+  tol_pane_toast(self, _("Value copied to the clipboard"));
+  return true;
+}
+
+namespace {
+
+bool travel(TolPane* self, bool toast, bool back) {
+  TolDocument* document = tol_pane_get_document(self);
+  const bool possible = document != nullptr && (back ? tol_document_can_undo(document) : tol_document_can_redo(document));
+  if (!possible) {
+    if (toast) tol_pane_toast(self, back ? _("Nothing to undo") : _("Nothing to redo"));
+    return false;
+  }
+  g_autoptr(TolPane) hold = TOL_PANE(g_object_ref(self));
+  g_autoptr(GError) error = nullptr;
+  if (back ? tol_document_undo(document, &error) : tol_document_redo(document, &error)) {
+    if (toast) tol_pane_toast(self, back ? _("Last change undone") : _("Last undone change redone"));
+    return true;
+  }
+  // Shown also for the keyboard's silent undo: a step that did not happen
+  // must not look as if it had. The step stays for another try.
+  const char* reason = error != nullptr && error->message != nullptr ? error->message : _("unknown error");
+  tol_pane_toast(self, tol_format(back ? _("Undo failed: %s") : _("Redo failed: %s"), reason).c_str());
+  return true;
+}
+
+}  // namespace
+
+bool tol_pane_undo(TolPane* self, bool toast) {
+  g_return_val_if_fail(TOL_IS_PANE(self), false);
+  return travel(self, toast, true);
+}
+
+bool tol_pane_redo(TolPane* self, bool toast) {
+  g_return_val_if_fail(TOL_IS_PANE(self), false);
+  return travel(self, toast, false);
+}
+
+// ---- Parts -------------------------------------------------------------------------
+
+TolKeyTree* tol_pane_get_key_tree(TolPane* self) { return self->key_tree; }
+TolValueList* tol_pane_get_value_list(TolPane* self) { return self->value_list; }
+TolSearchPopover* tol_pane_get_search_popover(TolPane* self) { return self->search; }
+TolReplacePopover* tol_pane_get_replace_popover(TolPane* self) { return self->replace; }
+TolTabBar* tol_pane_get_tab_bar(TolPane* self) { return self->tab_bar; }
+GtkWidget* tol_pane_get_path_label(TolPane* self) { return self->path_label; }
+GtkWidget* tol_pane_get_status_page(TolPane* self) { return self->status_page; }
+
+bool tol_pane_shows_views(TolPane* self) {
+  const char* page = gtk_stack_get_visible_child_name(GTK_STACK(self->stack));
+  return g_strcmp0(page, "loaded") == 0;
+}
+
+GtkWidget* tol_pane_get_key_tree_view(TolPane* self) {
+  g_return_val_if_fail(TOL_IS_PANE(self), nullptr);
+  return self->key_tree != nullptr ? tol_key_tree_get_view(self->key_tree) : nullptr;
+}
+
+GtkWidget* tol_pane_get_value_list_view(TolPane* self) {
+  g_return_val_if_fail(TOL_IS_PANE(self), nullptr);
+  return self->value_list != nullptr ? tol_value_list_get_view(self->value_list) : nullptr;
 }

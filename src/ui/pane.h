@@ -1,6 +1,8 @@
 // One half of the main window: a toolbar row, the tab bar and either a status
-// page or the key tree beside the value list. A pane owns its tabs and the one
-// open hive of its active tab.
+// page or the key tree beside the value list. Each tab shows one hive file
+// through its document, which every tab of either pane showing that file
+// shares; edits, undo and redo go through the document and every view of it
+// follows in place.
 #pragma once
 
 #include <adwaita.h>
@@ -8,7 +10,14 @@
 #include <cstdint>
 #include <string>
 
-struct TolHive;
+#include "hive/document.h"
+
+typedef struct _TolKeyTree TolKeyTree;
+typedef struct _TolValueList TolValueList;
+typedef struct _TolValueItem TolValueItem;
+typedef struct _TolSearchPopover TolSearchPopover;
+typedef struct _TolReplacePopover TolReplacePopover;
+typedef struct _TolTabBar TolTabBar;
 
 G_BEGIN_DECLS
 
@@ -31,14 +40,13 @@ void tol_pane_set_toast_overlay(TolPane* self, AdwToastOverlay* overlay);
 // Shows a 4-second toast on the overlay; nothing without one.
 void tol_pane_toast(TolPane* self, const char* message);
 
-// ---- Tabs and loading ------------------------------------------------------
+// ---- Tabs ------------------------------------------------------------------------
 int tol_pane_add_tab(TolPane* self, const char* label, const char* path, bool is_user);
+// Shows the tab's document, opening the file the first time (or sharing the
+// document another tab already has open).
 void tol_pane_switch_tab(TolPane* self, int index);
 void tol_pane_close_tab(TolPane* self, int index);
 void tol_pane_open_file(TolPane* self, GFile* file);
-bool tol_pane_load_hive(TolPane* self, const char* path);
-void tol_pane_reload(TolPane* self);
-void tol_pane_rebuild_tab_bar(TolPane* self);
 void tol_pane_show_status(TolPane* self, TolStatusKind kind, const char* icon_name,
                           const char* title, const char* description);
 
@@ -53,7 +61,9 @@ const char* tol_pane_get_tab_last_key(TolPane* self, int index);
 bool tol_pane_get_tab_is_user(TolPane* self, int index);
 void tol_pane_set_tab_last_key(TolPane* self, int index, const char* key_path);
 
-// The hive of the active tab, or null. Owned by the pane.
+// The document of the active tab, or null (none open, or it failed to open).
+TolDocument* tol_pane_get_document(TolPane* self);
+// Its hive, or null.
 TolHive* tol_pane_get_hive(TolPane* self);
 
 // ---- Key tree and value list -------------------------------------------------
@@ -64,9 +74,15 @@ bool tol_pane_get_selected_key_path(TolPane* self, std::string& out);
 // Expands the rows on the way and selects the key; names compare ASCII
 // case-insensitively; leaves the selection unchanged when a component is missing.
 void tol_pane_select_path(TolPane* self, const char* path);
+// Shows the selected key's values again, tinted against the other pane.
 void tol_pane_refresh_values(TolPane* self);
+// The value list's selected row, or null (borrowed).
+TolValueItem* tol_pane_get_selected_value(TolPane* self);
+// Whether the keyboard focus is in the value list (commands that act on a key
+// or a value then act on the value).
+bool tol_pane_focus_in_value_list(TolPane* self);
 
-// ---- Commands ------------------------------------------------------------------
+// ---- Commands (also the pane's actions) -----------------------------------------
 void tol_pane_show_search(TolPane* self);
 void tol_pane_show_replace(TolPane* self);
 void tol_pane_focus_tree(TolPane* self);
@@ -76,7 +92,27 @@ void tol_pane_delete_selected(TolPane* self);
 void tol_pane_rename_selected(TolPane* self);
 void tol_pane_export_reg(TolPane* self);
 void tol_pane_import_reg(TolPane* self);
+// Puts the selected key's path on the clipboard ("\" for the root) and shows
+// a toast; false without a hive or a selected key.
+bool tol_pane_copy_key_path(TolPane* self);
+// Puts the selected value on the clipboard as "name\ttype\tdata" and shows a
+// toast; false when no value is selected.
+bool tol_pane_copy_value(TolPane* self);
+// Undo and redo of the document's newest step; a toast says what happened
+// when `toast` is set, and always when the save failed. True when a step was
+// there to take.
+bool tol_pane_undo(TolPane* self, bool toast);
+bool tol_pane_redo(TolPane* self, bool toast);
 
-// Widgets for the window and for tests.
+// ---- Parts, for the window and for tests ------------------------------------------
+TolKeyTree* tol_pane_get_key_tree(TolPane* self);
+TolValueList* tol_pane_get_value_list(TolPane* self);
+TolSearchPopover* tol_pane_get_search_popover(TolPane* self);
+TolReplacePopover* tol_pane_get_replace_popover(TolPane* self);
+TolTabBar* tol_pane_get_tab_bar(TolPane* self);
+GtkWidget* tol_pane_get_path_label(TolPane* self);
+GtkWidget* tol_pane_get_status_page(TolPane* self);
+// Whether the views (rather than the status page) are on show.
+bool tol_pane_shows_views(TolPane* self);
 GtkWidget* tol_pane_get_key_tree_view(TolPane* self);
 GtkWidget* tol_pane_get_value_list_view(TolPane* self);

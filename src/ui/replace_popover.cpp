@@ -1,16 +1,26 @@
-// The replace popover under the pane's replace button: find and replacement
-// texts, where to replace, how to match, and the report of the last run.
+// The replace popover (see replace_popover.h).
+#include "ui/replace_popover.h"
+
 #include <glib/gi18n-lib.h>
 
 #include <optional>
 #include <string>
 
 #include "search/replace.h"
-#include "ui/commands.h"
 #include "ui/commit.h"
-#include "ui/pane_private.h"
+
+struct _TolReplacePopover {
+  GtkPopover parent_instance;
+  GtkWidget* parts[8];  // by TolReplacePart, owned by the popover's child
+};
+
+G_DEFINE_FINAL_TYPE(TolReplacePopover, tol_replace_popover, GTK_TYPE_POPOVER)
 
 namespace {
+
+GtkWidget*& part(TolReplacePopover* self, TolReplacePart which) {
+  return self->parts[static_cast<int>(which)];
+}
 
 GtkWidget* check_button(const char* label, bool active) {
   GtkWidget* button = gtk_check_button_new_with_label(label);
@@ -24,14 +34,18 @@ GtkWidget* entry_with_placeholder(const char* placeholder) {
   return entry;
 }
 
-bool is_on(GtkWidget* check) { return gtk_check_button_get_active(GTK_CHECK_BUTTON(check)); }
+bool is_on(TolReplacePopover* self, TolReplacePart which) {
+  return gtk_check_button_get_active(GTK_CHECK_BUTTON(part(self, which)));
+}
 
-void on_preview(TolPane* self) { tol_pane_run_replace(self, true); }
-void on_replace_all(TolPane* self) { tol_pane_run_replace(self, false); }
+void on_preview(TolReplacePopover* self) { tol_replace_popover_run(self, true); }
+void on_replace_all(TolReplacePopover* self) { tol_replace_popover_run(self, false); }
 
 }  // namespace
 
-void tol_pane_replace_popover_build(TolPane* self) {
+static void tol_replace_popover_class_init(TolReplacePopoverClass*) {}
+
+static void tol_replace_popover_init(TolReplacePopover* self) {
   GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 6);
   gtk_widget_set_size_request(box, 360, -1);
   gtk_widget_set_margin_start(box, 10);
@@ -39,25 +53,19 @@ void tol_pane_replace_popover_build(TolPane* self) {
   gtk_widget_set_margin_top(box, 10);
   gtk_widget_set_margin_bottom(box, 10);
 
-  self->replace_find = entry_with_placeholder(_("Find…"));
-  self->replace_with = entry_with_placeholder(_("Replace with…"));
-  gtk_box_append(GTK_BOX(box), self->replace_find);
-  gtk_box_append(GTK_BOX(box), self->replace_with);
+  gtk_box_append(GTK_BOX(box), part(self, TolReplacePart::find) = entry_with_placeholder(_("Find…")));
+  gtk_box_append(GTK_BOX(box),
+                 part(self, TolReplacePart::with) = entry_with_placeholder(_("Replace with…")));
 
   GtkWidget* targets = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 8);
-  self->replace_names = check_button(_("Value names"), false);
-  self->replace_data = check_button(_("Text data"), true);
-  gtk_box_append(GTK_BOX(targets), self->replace_names);
-  gtk_box_append(GTK_BOX(targets), self->replace_data);
+  gtk_box_append(GTK_BOX(targets), part(self, TolReplacePart::names) = check_button(_("Value names"), false));
+  gtk_box_append(GTK_BOX(targets), part(self, TolReplacePart::data) = check_button(_("Text data"), true));
   gtk_box_append(GTK_BOX(box), targets);
 
   GtkWidget* matching = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 8);
-  self->replace_case = check_button(_("Match case"), false);
-  self->replace_whole = check_button(_("Whole text"), false);
-  self->replace_regex = check_button(_("Regex"), false);
-  gtk_box_append(GTK_BOX(matching), self->replace_case);
-  gtk_box_append(GTK_BOX(matching), self->replace_whole);
-  gtk_box_append(GTK_BOX(matching), self->replace_regex);
+  gtk_box_append(GTK_BOX(matching), part(self, TolReplacePart::match_case) = check_button(_("Match case"), false));
+  gtk_box_append(GTK_BOX(matching), part(self, TolReplacePart::whole) = check_button(_("Whole text"), false));
+  gtk_box_append(GTK_BOX(matching), part(self, TolReplacePart::regex) = check_button(_("Regex"), false));
   gtk_box_append(GTK_BOX(box), matching);
 
   GtkWidget* buttons = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 6);
@@ -70,75 +78,74 @@ void tol_pane_replace_popover_build(TolPane* self) {
   gtk_box_append(GTK_BOX(buttons), replace_all);
   gtk_box_append(GTK_BOX(box), buttons);
 
-  self->replace_report = gtk_label_new("");
-  gtk_label_set_wrap(GTK_LABEL(self->replace_report), TRUE);
-  gtk_label_set_xalign(GTK_LABEL(self->replace_report), 0.0f);
-  gtk_widget_set_halign(self->replace_report, GTK_ALIGN_START);
-  gtk_widget_add_css_class(self->replace_report, "caption");
-  gtk_box_append(GTK_BOX(box), self->replace_report);
+  GtkWidget* report = part(self, TolReplacePart::report) = gtk_label_new("");
+  gtk_label_set_wrap(GTK_LABEL(report), TRUE);
+  gtk_label_set_xalign(GTK_LABEL(report), 0.0f);
+  gtk_widget_set_halign(report, GTK_ALIGN_START);
+  gtk_widget_add_css_class(report, "caption");
+  gtk_box_append(GTK_BOX(box), report);
 
-  self->replace_popover = gtk_popover_new();
-  gtk_popover_set_child(GTK_POPOVER(self->replace_popover), box);
-  gtk_widget_set_parent(self->replace_popover, self->replace_button);
+  gtk_popover_set_child(GTK_POPOVER(self), box);
 }
 
-void tol_pane_show_replace(TolPane* self) {
-  g_return_if_fail(TOL_IS_PANE(self));
-  if (self->replace_popover == nullptr)
-    return;
-  gtk_popover_popup(GTK_POPOVER(self->replace_popover));
-  gtk_widget_grab_focus(self->replace_find);
+TolReplacePopover* tol_replace_popover_new() {
+  return TOL_REPLACE_POPOVER(g_object_new(TOL_TYPE_REPLACE_POPOVER, nullptr));
 }
 
-void tol_pane_run_replace(TolPane* self, bool dry_run) {
-  g_return_if_fail(TOL_IS_PANE(self));
+void tol_replace_popover_show(TolReplacePopover* self) {
+  g_return_if_fail(TOL_IS_REPLACE_POPOVER(self));
+  gtk_popover_popup(GTK_POPOVER(self));
+  gtk_widget_grab_focus(part(self, TolReplacePart::find));
+}
+
+void tol_replace_popover_run(TolReplacePopover* self, bool dry_run) {
+  g_return_if_fail(TOL_IS_REPLACE_POPOVER(self));
   auto show = [self](const std::string& message) {
-    gtk_label_set_text(GTK_LABEL(self->replace_report), message.c_str());
+    gtk_label_set_text(GTK_LABEL(part(self, TolReplacePart::report)), message.c_str());
   };
-  const std::string find = gtk_editable_get_text(GTK_EDITABLE(self->replace_find));
-  const std::string replacement = gtk_editable_get_text(GTK_EDITABLE(self->replace_with));
+  const std::string find = gtk_editable_get_text(GTK_EDITABLE(part(self, TolReplacePart::find)));
+  const std::string replacement = gtk_editable_get_text(GTK_EDITABLE(part(self, TolReplacePart::with)));
   TolReplaceOptions options;
-  options.names = is_on(self->replace_names);
-  options.data = is_on(self->replace_data);
-  options.match_case = is_on(self->replace_case);
-  options.whole_text = is_on(self->replace_whole);
-  options.regex = is_on(self->replace_regex);
+  options.names = is_on(self, TolReplacePart::names);
+  options.data = is_on(self, TolReplacePart::data);
+  options.match_case = is_on(self, TolReplacePart::match_case);
+  options.whole_text = is_on(self, TolReplacePart::whole);
+  options.regex = is_on(self, TolReplacePart::regex);
   options.dry_run = dry_run;
 
-  TolHive* hive = tol_pane_get_hive(self);
-  const std::uint32_t start = tol_pane_get_selected_key(self);
+  GtkWidget* widget = gtk_widget_get_ancestor(GTK_WIDGET(self), TOL_TYPE_PANE);
+  TolPane* pane = widget != nullptr ? TOL_PANE(widget) : nullptr;
+  TolHive* hive = pane != nullptr ? tol_pane_get_hive(pane) : nullptr;
+  const std::uint32_t start = pane != nullptr ? tol_pane_get_selected_key(pane) : TOL_NO_CELL;
   if (std::optional<std::string> refused =
           tol_replace_input_error(find, hive != nullptr && start != TOL_NO_CELL, options)) {
     show(*refused);
     return;
   }
-
   TolReplaceReport report;
   if (dry_run) {
     // Nothing changes, so there is nothing to undo or to save.
-    GError* error = nullptr;
+    g_autoptr(GError) error = nullptr;
     tol_replace_tree(*hive, start, find, replacement, options, report, &error);
     show(tol_replace_message(report, true, error));
-    g_clear_error(&error);
     return;
   }
-
   TolCommit commit;
   commit.operation = [&](TolHive& target, GError**) {
-    GError* error = nullptr;
+    g_autoptr(GError) error = nullptr;
     if (!tol_replace_tree(target, start, find, replacement, options, report, &error)) {
       commit.failure = tol_replace_message(report, false, error);
-      g_clear_error(&error);
       return false;
     }
-    commit.nothing_to_save = report.values_changed == 0;
     commit.success = tol_replace_message(report, false, nullptr);
     return true;
   };
-  // A walk that stops half way must not leave its first changes in the
-  // image for the next command's save to write.
-  commit.restore_on_failure = true;
-  commit.update = TolViewUpdate::kReloadKeepSelection;
+  commit.change = TolChange{TolChangeKind::subtree, start};
   commit.report = show;
-  tol_pane_commit(self, commit);
+  tol_pane_commit(pane, commit);
+}
+
+GtkWidget* tol_replace_popover_get_part(TolReplacePopover* self, TolReplacePart which) {
+  g_return_val_if_fail(TOL_IS_REPLACE_POPOVER(self), nullptr);
+  return part(self, which);
 }

@@ -1,19 +1,28 @@
-// The search popover under the pane's search button: the query, its options,
-// the outcome of the last run and one row per hit.
+// The search popover (see search_popover.h).
+#include "ui/search_popover.h"
+
 #include <glib/gi18n-lib.h>
 
-#include <memory>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "search/search.h"
-#include "ui/pane_private.h"
+#include "ui/pane.h"
+
+struct _TolSearchPopover {
+  GtkPopover parent_instance;
+  GtkWidget* parts[8];  // by TolSearchPart, owned by the popover's child
+  std::vector<TolSearchResult>* results;  // the rows point into them
+};
+
+G_DEFINE_FINAL_TYPE(TolSearchPopover, tol_search_popover, GTK_TYPE_POPOVER)
 
 namespace {
 
-using Results = std::vector<TolSearchResult>;
+GtkWidget*& part(TolSearchPopover* self, TolSearchPart which) {
+  return self->parts[static_cast<int>(which)];
+}
 
 GtkWidget* check_button(const char* label, bool active) {
   GtkWidget* button = gtk_check_button_new_with_label(label);
@@ -21,8 +30,8 @@ GtkWidget* check_button(const char* label, bool active) {
   return button;
 }
 
-bool is_active(GtkWidget* check) {
-  return gtk_check_button_get_active(GTK_CHECK_BUTTON(check));
+bool is_active(TolSearchPopover* self, TolSearchPart which) {
+  return gtk_check_button_get_active(GTK_CHECK_BUTTON(part(self, which)));
 }
 
 GtkWidget* result_row(const TolSearchResult& result) {
@@ -31,48 +40,51 @@ GtkWidget* result_row(const TolSearchResult& result) {
   gtk_widget_set_margin_end(box, 6);
   gtk_widget_set_margin_top(box, 4);
   gtk_widget_set_margin_bottom(box, 4);
-
   const std::string main_text = tol_search_result_label(result);
   GtkWidget* main_label = gtk_label_new(main_text.c_str());
   gtk_label_set_xalign(GTK_LABEL(main_label), 0.0f);
   gtk_label_set_ellipsize(GTK_LABEL(main_label), PANGO_ELLIPSIZE_END);
   gtk_box_append(GTK_BOX(box), main_label);
-
   const std::string kind_text = tol_search_result_detail(result);
   GtkWidget* kind_label = gtk_label_new(kind_text.c_str());
   gtk_label_set_xalign(GTK_LABEL(kind_label), 0.0f);
   gtk_widget_add_css_class(kind_label, "dim-label");
   gtk_widget_add_css_class(kind_label, "caption");
   gtk_box_append(GTK_BOX(box), kind_label);
-
   // The results outlive the rows: both are replaced together by the next run.
   g_object_set_data(G_OBJECT(box), "tol-result", const_cast<TolSearchResult*>(&result));
   return box;
 }
 
 void clear_rows(GtkListBox* list) {
-  while (GtkWidget* row = gtk_widget_get_first_child(GTK_WIDGET(list)))
-    gtk_list_box_remove(list, row);
+  while (GtkWidget* row = gtk_widget_get_first_child(GTK_WIDGET(list))) gtk_list_box_remove(list, row);
 }
 
-void on_row_activated(GtkListBox*, GtkListBoxRow* row, gpointer data) {
-  auto* self = TOL_PANE(data);
+void on_row_activated(GtkListBox*, GtkListBoxRow* row, gpointer popover) {
+  auto* self = TOL_SEARCH_POPOVER(popover);
   GtkWidget* box = gtk_list_box_row_get_child(row);
-  auto* result = box != nullptr
-                     ? static_cast<TolSearchResult*>(g_object_get_data(G_OBJECT(box), "tol-result"))
-                     : nullptr;
+  auto* result =
+      box != nullptr ? static_cast<TolSearchResult*>(g_object_get_data(G_OBJECT(box), "tol-result")) : nullptr;
   if (result != nullptr)
-    tol_pane_select_path(self, result->path.c_str());
-  gtk_popover_popdown(GTK_POPOVER(self->search_popover));
+    gtk_widget_activate_action(GTK_WIDGET(self), "pane.select-path", "s", result->path.c_str());
+  gtk_popover_popdown(GTK_POPOVER(self));
 }
 
-void on_run(GtkWidget*, gpointer data) {
-  tol_pane_run_search(TOL_PANE(data));
-}
+void on_run(GtkWidget*, gpointer popover) { tol_search_popover_run(TOL_SEARCH_POPOVER(popover)); }
 
 }  // namespace
 
-void tol_pane_search_popover_build(TolPane* self) {
+static void tol_search_popover_finalize(GObject* object) {
+  delete TOL_SEARCH_POPOVER(object)->results;
+  G_OBJECT_CLASS(tol_search_popover_parent_class)->finalize(object);
+}
+
+static void tol_search_popover_class_init(TolSearchPopoverClass* klass) {
+  G_OBJECT_CLASS(klass)->finalize = tol_search_popover_finalize;
+}
+
+static void tol_search_popover_init(TolSearchPopover* self) {
+  self->results = new std::vector<TolSearchResult>();
   GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 6);
   gtk_widget_set_size_request(box, 340, -1);
   gtk_widget_set_margin_start(box, 8);
@@ -80,94 +92,92 @@ void tol_pane_search_popover_build(TolPane* self) {
   gtk_widget_set_margin_top(box, 8);
   gtk_widget_set_margin_bottom(box, 8);
 
-  self->search_entry = gtk_search_entry_new();
-  g_object_set(self->search_entry, "placeholder-text", _("Search…"), nullptr);
-  g_signal_connect(self->search_entry, "activate", G_CALLBACK(on_run), self);
-  gtk_box_append(GTK_BOX(box), self->search_entry);
+  GtkWidget* entry = part(self, TolSearchPart::entry) = gtk_search_entry_new();
+  g_object_set(entry, "placeholder-text", _("Search…"), nullptr);
+  g_signal_connect(entry, "activate", G_CALLBACK(on_run), self);
+  gtk_box_append(GTK_BOX(box), entry);
 
   GtkWidget* targets = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 8);
-  self->search_keys = check_button(_("Keys"), true);
-  self->search_values = check_button(_("Values"), true);
-  self->search_data = check_button(_("Data"), true);
-  gtk_box_append(GTK_BOX(targets), self->search_keys);
-  gtk_box_append(GTK_BOX(targets), self->search_values);
-  gtk_box_append(GTK_BOX(targets), self->search_data);
+  gtk_box_append(GTK_BOX(targets), part(self, TolSearchPart::keys) = check_button(_("Keys"), true));
+  gtk_box_append(GTK_BOX(targets), part(self, TolSearchPart::values) = check_button(_("Values"), true));
+  gtk_box_append(GTK_BOX(targets), part(self, TolSearchPart::data) = check_button(_("Data"), true));
   gtk_box_append(GTK_BOX(box), targets);
-
-  self->search_whole = check_button(_("Whole text"), false);
-  self->search_regex = check_button(_("Regex (PCRE2)"), false);
-  gtk_box_append(GTK_BOX(box), self->search_whole);
-  gtk_box_append(GTK_BOX(box), self->search_regex);
+  gtk_box_append(GTK_BOX(box), part(self, TolSearchPart::whole) = check_button(_("Whole text"), false));
+  gtk_box_append(GTK_BOX(box), part(self, TolSearchPart::regex) = check_button(_("Regex (PCRE2)"), false));
 
   GtkWidget* run = gtk_button_new_with_label(_("Search"));
   gtk_widget_add_css_class(run, "suggested-action");
   g_signal_connect(run, "clicked", G_CALLBACK(on_run), self);
   gtk_box_append(GTK_BOX(box), run);
 
-  self->search_status = gtk_label_new("");
-  gtk_widget_add_css_class(self->search_status, "dim-label");
-  gtk_widget_add_css_class(self->search_status, "caption");
-  gtk_widget_set_halign(self->search_status, GTK_ALIGN_START);
-  gtk_box_append(GTK_BOX(box), self->search_status);
+  GtkWidget* status = part(self, TolSearchPart::status) = gtk_label_new("");
+  gtk_widget_add_css_class(status, "dim-label");
+  gtk_widget_add_css_class(status, "caption");
+  gtk_widget_set_halign(status, GTK_ALIGN_START);
+  gtk_box_append(GTK_BOX(box), status);
 
-  self->search_list = gtk_list_box_new();
-  gtk_list_box_set_selection_mode(GTK_LIST_BOX(self->search_list), GTK_SELECTION_NONE);
-  g_signal_connect(self->search_list, "row-activated", G_CALLBACK(on_row_activated), self);
+  GtkWidget* list = part(self, TolSearchPart::results) = gtk_list_box_new();
+  gtk_list_box_set_selection_mode(GTK_LIST_BOX(list), GTK_SELECTION_NONE);
+  g_signal_connect(list, "row-activated", G_CALLBACK(on_row_activated), self);
   GtkWidget* scrolled = gtk_scrolled_window_new();
-  gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scrolled), GTK_POLICY_NEVER,
-                                 GTK_POLICY_AUTOMATIC);
+  gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scrolled), GTK_POLICY_NEVER, GTK_POLICY_AUTOMATIC);
   gtk_widget_set_size_request(scrolled, -1, 320);
-  gtk_scrolled_window_set_child(GTK_SCROLLED_WINDOW(scrolled), self->search_list);
+  gtk_scrolled_window_set_child(GTK_SCROLLED_WINDOW(scrolled), list);
   gtk_box_append(GTK_BOX(box), scrolled);
 
-  self->search_popover = gtk_popover_new();
-  gtk_popover_set_child(GTK_POPOVER(self->search_popover), box);
-  gtk_widget_set_parent(self->search_popover, self->search_button);
+  gtk_popover_set_child(GTK_POPOVER(self), box);
 }
 
-void tol_pane_show_search(TolPane* self) {
-  g_return_if_fail(TOL_IS_PANE(self));
-  if (self->search_popover == nullptr)
-    return;
-  gtk_popover_popup(GTK_POPOVER(self->search_popover));
-  gtk_widget_grab_focus(self->search_entry);
+TolSearchPopover* tol_search_popover_new() {
+  return TOL_SEARCH_POPOVER(g_object_new(TOL_TYPE_SEARCH_POPOVER, nullptr));
 }
 
-void tol_pane_run_search(TolPane* self) {
-  g_return_if_fail(TOL_IS_PANE(self));
-  auto* list = GTK_LIST_BOX(self->search_list);
-  auto* status = GTK_LABEL(self->search_status);
+void tol_search_popover_show(TolSearchPopover* self) {
+  g_return_if_fail(TOL_IS_SEARCH_POPOVER(self));
+  gtk_popover_popup(GTK_POPOVER(self));
+  gtk_widget_grab_focus(part(self, TolSearchPart::entry));
+}
+
+void tol_search_popover_run(TolSearchPopover* self) {
+  g_return_if_fail(TOL_IS_SEARCH_POPOVER(self));
+  auto* list = GTK_LIST_BOX(part(self, TolSearchPart::results));
+  auto* status = GTK_LABEL(part(self, TolSearchPart::status));
   clear_rows(list);
-  self->d->search_results.reset();
-
-  const TolHive* hive = tol_pane_get_hive(self);
+  self->results->clear();
+  GtkWidget* pane = gtk_widget_get_ancestor(GTK_WIDGET(self), TOL_TYPE_PANE);
+  const TolHive* hive = pane != nullptr ? tol_pane_get_hive(TOL_PANE(pane)) : nullptr;
   if (hive == nullptr) {
     gtk_label_set_text(status, tol_search_status(nullptr, "", 0).c_str());
     return;
   }
-  const char* text = gtk_editable_get_text(GTK_EDITABLE(self->search_entry));
+  const char* text = gtk_editable_get_text(GTK_EDITABLE(part(self, TolSearchPart::entry)));
   if (text == nullptr || text[0] == '\0') {
     gtk_label_set_text(status, "");
     return;
   }
-
   TolSearchOptions options;
-  options.keys = is_active(self->search_keys);
-  options.values = is_active(self->search_values);
-  options.data = is_active(self->search_data);
-  options.whole_text = is_active(self->search_whole);
-  options.regex = is_active(self->search_regex);
-
-  GError* error = nullptr;
-  std::optional<Results> found = tol_search_hive(*hive, text, options, &error);
-  auto results = std::make_shared<Results>(found ? std::move(*found) : Results{});
-  self->d->search_results = results;
+  options.keys = is_active(self, TolSearchPart::keys);
+  options.values = is_active(self, TolSearchPart::values);
+  options.data = is_active(self, TolSearchPart::data);
+  options.whole_text = is_active(self, TolSearchPart::whole);
+  options.regex = is_active(self, TolSearchPart::regex);
+  g_autoptr(GError) error = nullptr;
+  std::optional<std::vector<TolSearchResult>> found = tol_search_hive(*hive, text, options, &error);
   if (!found) {
     gtk_label_set_text(status, error != nullptr ? error->message : "");
-    g_clear_error(&error);
     return;
   }
-  for (const TolSearchResult& result : *results)
-    gtk_list_box_append(list, result_row(result));
-  gtk_label_set_text(status, tol_search_status(hive, text, results->size()).c_str());
+  *self->results = std::move(*found);
+  for (const TolSearchResult& result : *self->results) gtk_list_box_append(list, result_row(result));
+  gtk_label_set_text(status, tol_search_status(hive, text, self->results->size()).c_str());
+}
+
+GtkWidget* tol_search_popover_get_part(TolSearchPopover* self, TolSearchPart which) {
+  g_return_val_if_fail(TOL_IS_SEARCH_POPOVER(self), nullptr);
+  return part(self, which);
+}
+
+std::size_t tol_search_popover_result_count(TolSearchPopover* self) {
+  g_return_val_if_fail(TOL_IS_SEARCH_POPOVER(self), 0);
+  return self->results->size();
 }

@@ -1,9 +1,6 @@
 #include "ui/session.h"
 
 #include <cstring>
-#include <memory>
-
-#include "ui/pane_private.h"
 
 namespace {
 
@@ -11,16 +8,6 @@ constexpr char kDirName[] = "tolvane";
 constexpr char kFileName[] = "session.ini";
 constexpr char kLeftGroup[] = "PaneLeft";
 constexpr char kRightGroup[] = "PaneRight";
-
-struct KeyFileDeleter {
-  void operator()(GKeyFile* file) const { g_key_file_unref(file); }
-};
-using KeyFilePtr = std::unique_ptr<GKeyFile, KeyFileDeleter>;
-
-struct CharDeleter {
-  void operator()(char* text) const { g_free(text); }
-};
-using CharPtr = std::unique_ptr<char, CharDeleter>;
 
 // Per-tab key names ("Tab0Label", "Tab12Path", ...). Writing formats the index
 // unsigned and reading signed; both give the same name for every tab index.
@@ -32,19 +19,15 @@ struct TabKey {
 
 // A string entry; empty when missing or unreadable.
 std::string read_string(GKeyFile* file, const char* group, const char* key, const char* fallback) {
-  CharPtr value(g_key_file_get_string(file, group, key, nullptr));
-  return value ? std::string(value.get()) : std::string(fallback);
+  g_autofree char* value = g_key_file_get_string(file, group, key, nullptr);
+  return value != nullptr ? std::string(value) : std::string(fallback);
 }
 
 // Missing and non-numeric entries read as 0, the way the file has always been read.
 int read_int(GKeyFile* file, const char* group, const char* key) {
-  GError* error = nullptr;
-  int value = g_key_file_get_integer(file, group, key, &error);
-  if (error != nullptr) {
-    g_error_free(error);
-    return 0;
-  }
-  return value;
+  g_autoptr(GError) error = nullptr;
+  const int value = g_key_file_get_integer(file, group, key, &error);
+  return error != nullptr ? 0 : value;
 }
 
 // The key the user is looking at in the active tab. The tab record only learns
@@ -54,11 +37,7 @@ int read_int(GKeyFile* file, const char* group, const char* key) {
 bool current_key_of_active_tab(TolPane* pane, std::string& out) {
   int active = tol_pane_get_active_tab(pane);
   const char* path = tol_pane_get_tab_path(pane, active);
-  TolHive* hive = tol_pane_get_hive(pane);
-  if (path == nullptr || hive == nullptr || hive->path != path)
-    return false;
-  const char* page = gtk_stack_get_visible_child_name(GTK_STACK(pane->stack));
-  if (page == nullptr || std::strcmp(page, "loaded") != 0)
+  if (path == nullptr || tol_pane_get_document(pane) == nullptr || !tol_pane_shows_views(pane))
     return false;
   return tol_pane_get_selected_key_path(pane, out);
 }
@@ -66,10 +45,10 @@ bool current_key_of_active_tab(TolPane* pane, std::string& out) {
 }  // namespace
 
 std::string tol_session_path() {
-  CharPtr dir(g_build_filename(g_get_user_config_dir(), kDirName, nullptr));
-  g_mkdir_with_parents(dir.get(), 0700);
-  CharPtr file(g_build_filename(dir.get(), kFileName, nullptr));
-  return file.get();
+  g_autofree char* dir = g_build_filename(g_get_user_config_dir(), kDirName, nullptr);
+  g_mkdir_with_parents(dir, 0700);
+  g_autofree char* file = g_build_filename(dir, kFileName, nullptr);
+  return file;
 }
 
 void tol_session_write_pane(GKeyFile* file, const char* group, TolPane* pane) {
@@ -120,26 +99,25 @@ void tol_session_restore_pane(GKeyFile* file, const char* group, TolPane* pane) 
 }
 
 bool tol_session_save_panes(TolPane* left, TolPane* right) {
-  KeyFilePtr file(g_key_file_new());
-  tol_session_write_pane(file.get(), kLeftGroup, left);
-  tol_session_write_pane(file.get(), kRightGroup, right);
-  GError* error = nullptr;
-  if (!g_key_file_save_to_file(file.get(), tol_session_path().c_str(), &error)) {
+  g_autoptr(GKeyFile) file = g_key_file_new();
+  tol_session_write_pane(file, kLeftGroup, left);
+  tol_session_write_pane(file, kRightGroup, right);
+  g_autoptr(GError) error = nullptr;
+  if (!g_key_file_save_to_file(file, tol_session_path().c_str(), &error)) {
     g_warning("zapis sesji nie powiodl sie: %s", error->message);
-    g_error_free(error);
     return false;
   }
   return true;
 }
 
 void tol_session_restore(TolPane* left, TolPane* right) {
-  KeyFilePtr file(g_key_file_new());
-  if (!g_key_file_load_from_file(file.get(), tol_session_path().c_str(), G_KEY_FILE_NONE, nullptr))
+  g_autoptr(GKeyFile) file = g_key_file_new();
+  if (!g_key_file_load_from_file(file, tol_session_path().c_str(), G_KEY_FILE_NONE, nullptr))
     return;
-  if (g_key_file_has_group(file.get(), kLeftGroup))
-    tol_session_restore_pane(file.get(), kLeftGroup, left);
-  if (g_key_file_has_group(file.get(), kRightGroup))
-    tol_session_restore_pane(file.get(), kRightGroup, right);
+  if (g_key_file_has_group(file, kLeftGroup))
+    tol_session_restore_pane(file, kLeftGroup, left);
+  if (g_key_file_has_group(file, kRightGroup))
+    tol_session_restore_pane(file, kRightGroup, right);
 }
 
 gboolean tol_session_save(TolWindow* window) {

@@ -2,7 +2,6 @@
 // one step from the menu) and the commit of the value editors.
 #include <glib/gi18n-lib.h>
 
-#include <memory>
 #include <optional>
 #include <string>
 
@@ -11,14 +10,13 @@
 #include "ui/commit.h"
 #include "ui/compat.h"
 #include "ui/dialog.h"
-#include "ui/pane_private.h"
 #include "ui/value_dialogs.h"
 #include "ui/value_item.h"
+#include "ui/value_list.h"
+#include "ui/weak_ref.h"
 #include "value/codec.h"
 
 namespace {
-
-constexpr char kValueNameKey[] = "tol-value-name";
 
 // Messages show the default value under the name the list gives it.
 std::string shown_name(const std::string& name) {
@@ -27,7 +25,7 @@ std::string shown_name(const std::string& name) {
 
 // The key a value command works in, or nothing without a hive or a selection.
 std::optional<std::uint32_t> selected_key(TolPane* pane) {
-  if (!pane->d->hive)
+  if (tol_pane_get_hive(pane) == nullptr)
     return std::nullopt;
   const std::uint32_t key = tol_pane_get_selected_key(pane);
   if (key == TOL_NO_CELL)
@@ -59,9 +57,9 @@ TolCommit create_commit(std::uint32_t key, const std::string& name, std::uint32_
   commit.operation = [key, name, type](TolHive& hive, GError** error) {
     return tol_hive_set_value(hive, key, name, type, initial_data(type), error);
   };
+  commit.change = TolChange{TolChangeKind::values, key};
   commit.failure = _("Failed to create the value");
   commit.save_failure_format = _("Save failed: %s");
-  commit.update = TolViewUpdate::kRefreshValues;
   return commit;
 }
 
@@ -75,59 +73,42 @@ void delete_value(TolPane* pane, const std::string& name) {
   commit.operation = [&](TolHive& hive, GError** error) {
     return tol_hive_delete_value(hive, *key, name, error);
   };
+  commit.change = TolChange{TolChangeKind::values, *key};
   commit.failure = _("Failed to delete the value");
   commit.save_failure_format = _("Saving after deletion failed: %s");
-  commit.update = TolViewUpdate::kRefreshValues;
   commit.success = tol_format(_("Deleted value \"%s\""), shown_name(name).c_str());
   tol_pane_commit(pane, commit);
 }
 
 // ---- Rename --------------------------------------------------------------------------
 
-struct RenameDialog {
-  explicit RenameDialog(TolPane* pane) : pane(pane) {}
-  TolPaneRef pane;
-  GtkWidget* window = nullptr;
-  GtkWidget* entry = nullptr;
-  std::string old_name;  // "" for the default value
-  std::string shown;     // the entry's initial text
-};
-
-void apply_rename(GtkWidget*, gpointer window_ptr) {
-  GtkWidget* window = GTK_WIDGET(window_ptr);
-  auto* dialog = tol_dialog_get_context<RenameDialog>(window);
-  TolPane* pane = dialog->pane.get();
-  const std::optional<std::uint32_t> key =
-      pane != nullptr ? selected_key(pane) : std::nullopt;
-  if (key) {
-    // The default value is shown as "(Default)"; confirming that text as it
-    // was keeps the name it stands for rather than spelling it out, so no
-    // value literally named "(Default)" appears. Any edited text is the name.
-    std::string new_name = tol_dialog_get_text(dialog->entry, nullptr);
-    if (new_name == dialog->shown)
-      new_name = dialog->old_name;
-    const std::string old_name = dialog->old_name;
-    TolCommit commit;
-    commit.operation = [&](TolHive& hive, GError** error) {
-      return tol_hive_rename_value(hive, *key, old_name, new_name, error);
-    };
-    commit.failure = _("Failed to rename the value");
-    commit.save_failure_format = _("Save failed: %s");
-    commit.update = TolViewUpdate::kRefreshValues;
-    commit.success = tol_format(_("Value renamed to \"%s\""), shown_name(new_name).c_str());
-    tol_pane_commit(pane, commit);
-  }
-  gtk_window_destroy(GTK_WINDOW(window));
+// The default value is shown as "(Default)"; confirming that text as it was
+// keeps the name it stands for rather than spelling it out, so no value
+// literally named "(Default)" appears. Any edited text is the name.
+bool apply_rename(TolPane* pane, const std::string& old_name, const std::string& shown, std::string new_name) {
+  const std::optional<std::uint32_t> key = selected_key(pane);
+  if (!key) return true;
+  if (new_name == shown) new_name = old_name;
+  TolCommit commit;
+  commit.operation = [&](TolHive& hive, GError** error) {
+    return tol_hive_rename_value(hive, *key, old_name, new_name, error);
+  };
+  commit.change = TolChange{TolChangeKind::values, *key};
+  commit.failure = _("Failed to rename the value");
+  commit.save_failure_format = _("Save failed: %s");
+  commit.success = tol_format(_("Value renamed to \"%s\""), shown_name(new_name).c_str());
+  tol_pane_commit(pane, commit);
+  return true;
 }
 
 }  // namespace
 
 bool tol_pane_confirm_delete_value(TolPane* self) {
   g_return_val_if_fail(TOL_IS_PANE(self), false);
-  TolValueItem* item = self->d->hive ? tol_pane_get_selected_value(self) : nullptr;
+  TolValueItem* item = tol_pane_get_hive(self) != nullptr ? tol_pane_get_selected_value(self) : nullptr;
   if (item == nullptr)
     return false;
-  const std::string& name = tol_value_item_get_name(item);
+  const std::string name = tol_value_item_get_name(item);
 
   TolAlert alert;
   alert.heading = _("Delete value?");
@@ -137,37 +118,26 @@ bool tol_pane_confirm_delete_value(TolPane* self) {
                      {"delete", _("Delete"), ADW_RESPONSE_DESTRUCTIVE}};
   alert.default_response = "cancel";
   alert.close_response = "cancel";
-
-  // The name rides on the alert; the callback finds the alert through this
-  // slot, filled once the alert exists.
-  auto shown = std::make_shared<GtkWidget*>(nullptr);
-  auto pane = std::make_shared<TolPaneRef>(self);
-  GtkWidget* dialog = tol_compat_alert_show(
-      GTK_WIDGET(self), alert, [shown, pane](const char* response) {
-        if (g_strcmp0(response, "delete") != 0 || pane->get() == nullptr || *shown == nullptr)
-          return;
-        const char* name = static_cast<const char*>(g_object_get_data(G_OBJECT(*shown), kValueNameKey));
-        delete_value(pane->get(), name != nullptr ? name : "");
-      });
-  g_object_set_data_full(G_OBJECT(dialog), kValueNameKey, g_strdup(name.c_str()), g_free);
-  *shown = dialog;
+  TolWeakRef<TolPane> ref(self);
+  tol_compat_alert_show(GTK_WIDGET(self), alert, [ref, name](const char* response) {
+    g_autoptr(TolPane) pane = ref.get();
+    if (pane != nullptr && g_strcmp0(response, "delete") == 0) delete_value(pane, name);
+  });
   return true;
 }
 
 bool tol_pane_show_rename_value(TolPane* self) {
   g_return_val_if_fail(TOL_IS_PANE(self), false);
-  TolValueItem* item = self->d->hive ? tol_pane_get_selected_value(self) : nullptr;
+  TolValueItem* item = tol_pane_get_hive(self) != nullptr ? tol_pane_get_selected_value(self) : nullptr;
   if (item == nullptr)
     return false;
-  auto context = std::make_unique<RenameDialog>(self);
-  context->old_name = tol_value_item_get_name(item);
-  context->shown = shown_name(context->old_name);
-  TolDialog dialog = tol_dialog_new(self, _("Rename value"), context->shown.c_str(), false);
-  context->window = dialog.window;
-  context->entry = dialog.entry;
-  tol_dialog_set_context(dialog.window, std::move(context));
-  g_signal_connect(dialog.ok, "clicked", G_CALLBACK(apply_rename), dialog.window);
-  g_signal_connect(dialog.entry, "activate", G_CALLBACK(apply_rename), dialog.window);
+  const std::string old_name = tol_value_item_get_name(item);
+  const std::string shown = shown_name(old_name);
+  TolEditDialog* dialog = tol_edit_dialog_new(self, _("Rename value"), shown.c_str(), false);
+  tol_edit_dialog_set_apply(dialog, [old_name, shown](TolPane* pane, TolEditDialog* d) {
+    return apply_rename(pane, old_name, shown, tol_edit_dialog_get_text(d));
+  });
+  tol_edit_dialog_present(dialog);
   return true;
 }
 
@@ -183,31 +153,22 @@ void tol_pane_apply_value_change(TolPane* self, const char* name, std::uint32_t 
   commit.operation = [&](TolHive& hive, GError** error) {
     return tol_hive_set_value(hive, *key, value_name, type, bytes, error);
   };
+  commit.change = TolChange{TolChangeKind::values, *key};
   // A change the hive refused is not reported as made.
   commit.failure = _("Failed to change the value");
   commit.save_failure_format = _("Save failed: %s");
-  commit.update = TolViewUpdate::kRefreshValues;
   commit.success = tol_format(_("Changed value \"%s\""), shown_name(value_name).c_str());
   tol_pane_commit(self, commit);
 }
 
-void tol_pane_apply_new_value(TolNewValueDialog* dialog) {
-  GtkWidget* window = dialog->window;
-  TolPane* pane = dialog->pane.get();
-  if (pane != nullptr) {
-    const std::string name = tol_dialog_get_text(dialog->entry, nullptr);
-    const guint position = gtk_drop_down_get_selected(GTK_DROP_DOWN(dialog->type_drop_down));
-    const std::uint32_t type =
-        position < G_N_ELEMENTS(TOL_NEW_VALUE_TYPES) ? TOL_NEW_VALUE_TYPES[position] : TOL_REG_SZ;
-    if (const std::optional<std::uint32_t> key = selected_key(pane)) {
-      TolCommit commit = create_commit(*key, name, type);
-      commit.success = tol_format(_("Created value \"%s\""), shown_name(name).c_str());
-      tol_pane_commit(pane, commit);
-    } else {
-      tol_pane_toast(pane, _("Nothing is selected"));
-    }
+void tol_pane_apply_new_value(TolPane* pane, const std::string& name, std::uint32_t type) {
+  if (const std::optional<std::uint32_t> key = selected_key(pane)) {
+    TolCommit commit = create_commit(*key, name, type);
+    commit.success = tol_format(_("Created value \"%s\""), shown_name(name).c_str());
+    tol_pane_commit(pane, commit);
+  } else {
+    tol_pane_toast(pane, _("Nothing is selected"));
   }
-  gtk_window_destroy(GTK_WINDOW(window));
 }
 
 void tol_pane_new_value_quick(TolPane* self, const char* type_name) {
@@ -226,21 +187,11 @@ void tol_pane_new_value_quick(TolPane* self, const char* type_name) {
   }
 
   // The list shows the key's values, so a name no row has is free in the key.
-  GListModel* rows = G_LIST_MODEL(self->value_store);
-  const auto row_named = [rows](const std::string& name) -> std::optional<guint> {
-    for (guint i = 0; i < g_list_model_get_n_items(rows); ++i) {
-      auto* item = static_cast<TolValueItem*>(g_list_model_get_item(rows, i));
-      const bool same = g_ascii_strcasecmp(tol_value_item_get_name(item).c_str(), name.c_str()) == 0;
-      g_object_unref(item);
-      if (same)
-        return i;
-    }
-    return std::nullopt;
-  };
+  TolValueList* list = tol_pane_get_value_list(self);
   std::string name;
   for (guint n = 1;; ++n) {
     name = tol_format(_("New value #%u"), n);
-    if (!row_named(name))
+    if (!tol_value_list_find(list, name))
       break;
   }
 
@@ -252,9 +203,8 @@ void tol_pane_new_value_quick(TolPane* self, const char* type_name) {
   };
   if (tol_pane_commit(self, commit) != TolCommitResult::kDone)
     return;
-  if (const std::optional<guint> row = row_named(name)) {
-    tol_compat_column_view_scroll_to(GTK_COLUMN_VIEW(self->value_list_view), *row, true);
-    gtk_single_selection_set_selected(self->value_selection, *row);
+  if (const std::optional<guint> row = tol_value_list_find(list, name)) {
+    tol_value_list_select(list, *row);
     tol_pane_show_rename_value(self);
   }
 }

@@ -1,7 +1,6 @@
 // The value editor dialogs, one per kind of data, and the New value dialog.
 #include <glib/gi18n-lib.h>
 
-#include <memory>
 #include <optional>
 #include <string>
 
@@ -11,26 +10,14 @@
 #include "ui/commands.h"
 #include "ui/commit.h"
 #include "ui/dialog.h"
-#include "ui/pane_private.h"
 #include "ui/value_dialogs.h"
 #include "ui/value_item.h"
+#include "ui/value_list.h"
 #include "value/codec.h"
 
 namespace {
 
 enum class EditorKind { kString, kDword, kQword, kMultiString, kHex };
-
-// One open editor. The value is found again by its name when OK is pressed.
-struct ValueEditor {
-  explicit ValueEditor(TolPane* pane) : pane(pane) {}
-  TolPaneRef pane;
-  GtkWidget* window = nullptr;
-  GtkWidget* entry = nullptr;
-  GtkTextBuffer* buffer = nullptr;
-  std::string name;  // "" for the default value
-  std::uint32_t type = 0;
-  EditorKind kind = EditorKind::kHex;
-};
 
 EditorKind editor_kind(std::uint32_t type) {
   switch (type) {
@@ -106,109 +93,58 @@ std::optional<TolBytes> parse_text(TolPane* pane, EditorKind kind, const std::st
   return tol_pane_parse_hex(pane, text);
 }
 
-void apply_edit(GtkWidget*, gpointer window_ptr) {
-  GtkWidget* window = GTK_WIDGET(window_ptr);
-  auto* editor = tol_dialog_get_context<ValueEditor>(window);
-  TolPane* pane = editor->pane.get();
-  if (pane == nullptr) {
-    gtk_window_destroy(GTK_WINDOW(window));
-    return;
-  }
-  const std::optional<TolBytes> data =
-      parse_text(pane, editor->kind, tol_dialog_get_text(editor->entry, editor->buffer));
-  if (!data)
-    return;
-  tol_pane_apply_value_change(pane, editor->name.c_str(), editor->type, data->data(),
-                              static_cast<std::uint32_t>(data->size()));
-  gtk_window_destroy(GTK_WINDOW(window));
-}
-
-void apply_new_value(GtkWidget*, gpointer window) {
-  tol_pane_apply_new_value(tol_dialog_get_context<TolNewValueDialog>(GTK_WIDGET(window)));
-}
-
 }  // namespace
 
+// The editor for the value in row `position`. The value is found again by its
+// name when OK is pressed.
 void tol_pane_modify_value(TolPane* self, guint position) {
   g_return_if_fail(TOL_IS_PANE(self));
-  if (!self->d->hive)
+  if (tol_pane_get_hive(self) == nullptr)
     return;
-  auto* item = static_cast<TolValueItem*>(g_list_model_get_item(G_LIST_MODEL(self->value_store), position));
+  g_autoptr(TolValueItem) item = static_cast<TolValueItem*>(
+      g_list_model_get_item(tol_value_list_get_model(tol_pane_get_value_list(self)), position));
   if (item == nullptr)
     return;
-  auto editor = std::make_unique<ValueEditor>(self);
-  editor->name = tol_value_item_get_name(item);
-  editor->type = tol_value_item_get_value_type(item);
-  editor->kind = editor_kind(editor->type);
-  const auto [title, text] = editor_texts(editor->kind, editor->type, tol_value_item_get_data(item));
-  g_object_unref(item);
+  const std::string name = tol_value_item_get_name(item);
+  const std::uint32_t type = tol_value_item_get_value_type(item);
+  const EditorKind kind = editor_kind(type);
+  const auto [title, text] = editor_texts(kind, type, tol_value_item_get_data(item));
 
-  const bool multiline = editor->kind == EditorKind::kMultiString || editor->kind == EditorKind::kHex;
-  TolDialog dialog = tol_dialog_new(self, title.c_str(), text.c_str(), multiline);
-  if (editor->kind == EditorKind::kHex)
-    tol_dialog_wrap_hex(dialog.window);
-  editor->window = dialog.window;
-  editor->entry = dialog.entry;
-  editor->buffer = dialog.buffer;
-  tol_dialog_set_context(dialog.window, std::move(editor));
-  g_signal_connect(dialog.ok, "clicked", G_CALLBACK(apply_edit), dialog.window);
-  // In the multi-line editors Enter starts a new line.
-  if (dialog.entry != nullptr)
-    g_signal_connect(dialog.entry, "activate", G_CALLBACK(apply_edit), dialog.window);
+  const bool multiline = kind == EditorKind::kMultiString || kind == EditorKind::kHex;
+  TolEditDialog* dialog = tol_edit_dialog_new(self, title.c_str(), text.c_str(), multiline);
+  if (kind == EditorKind::kHex)
+    tol_edit_dialog_wrap_anywhere(dialog);
+  tol_edit_dialog_set_apply(dialog, [name, type, kind](TolPane* pane, TolEditDialog* d) {
+    const std::optional<TolBytes> data = parse_text(pane, kind, tol_edit_dialog_get_text(d));
+    if (!data)
+      return false;
+    tol_pane_apply_value_change(pane, name.c_str(), type, data->data(),
+                                static_cast<std::uint32_t>(data->size()));
+    return true;
+  });
+  tol_edit_dialog_present(dialog);
 }
 
 void tol_pane_show_new_value(TolPane* self) {
   g_return_if_fail(TOL_IS_PANE(self));
-  if (!self->d->hive) {
+  if (tol_pane_get_hive(self) == nullptr) {
     tol_pane_toast(self, _("Open a hive file in this pane first"));
     return;
   }
-  GtkWidget* window = gtk_window_new();
-  gtk_window_set_title(GTK_WINDOW(window), _("New value"));
-  gtk_window_set_modal(GTK_WINDOW(window), TRUE);
-  GtkRoot* root = gtk_widget_get_root(GTK_WIDGET(self));
-  if (GTK_IS_WINDOW(root))
-    gtk_window_set_transient_for(GTK_WINDOW(window), GTK_WINDOW(root));
-  gtk_window_set_default_size(GTK_WINDOW(window), 360, -1);
-
-  // Escape leaves it as Cancel does, like the other edit dialogs.
-  GtkEventController* keys = gtk_shortcut_controller_new();
-  gtk_shortcut_controller_add_shortcut(
-      GTK_SHORTCUT_CONTROLLER(keys),
-      gtk_shortcut_new(gtk_keyval_trigger_new(GDK_KEY_Escape, GdkModifierType(0)),
-                       gtk_named_action_new("window.close")));
-  gtk_widget_add_controller(window, keys);
-
-  GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 8);
-  gtk_widget_set_margin_start(box, 12);
-  gtk_widget_set_margin_end(box, 12);
-  gtk_widget_set_margin_top(box, 12);
-  gtk_widget_set_margin_bottom(box, 12);
-  gtk_window_set_child(GTK_WINDOW(window), box);
-
-  GtkWidget* entry = gtk_entry_new();
-  gtk_editable_set_text(GTK_EDITABLE(entry), _("NewValue"));
-  gtk_box_append(GTK_BOX(box), entry);
-
+  TolEditDialog* dialog = tol_edit_dialog_new(self, _("New value"), _("NewValue"), false);
+  gtk_window_set_default_size(GTK_WINDOW(dialog), 360, -1);
   const char* type_names[G_N_ELEMENTS(TOL_NEW_VALUE_TYPES) + 1] = {};
   for (std::size_t i = 0; i < G_N_ELEMENTS(TOL_NEW_VALUE_TYPES); ++i)
     type_names[i] = tol_value_type_name(TOL_NEW_VALUE_TYPES[i]);
   GtkWidget* types = gtk_drop_down_new_from_strings(type_names);
   gtk_drop_down_set_selected(GTK_DROP_DOWN(types), 0);
-  gtk_box_append(GTK_BOX(box), types);
-
-  GtkWidget* ok = nullptr;
-  gtk_box_append(GTK_BOX(box), tol_dialog_button_row(window, &ok));
-
-  auto context = std::make_unique<TolNewValueDialog>(self);
-  context->window = window;
-  context->entry = entry;
-  context->type_drop_down = types;
-  tol_dialog_set_context(window, std::move(context));
-  g_signal_connect(ok, "clicked", G_CALLBACK(apply_new_value), window);
-  g_signal_connect(entry, "activate", G_CALLBACK(apply_new_value), window);
-
-  gtk_window_present(GTK_WINDOW(window));
-  gtk_widget_grab_focus(entry);
-  gtk_editable_select_region(GTK_EDITABLE(entry), 0, -1);
+  tol_edit_dialog_add(dialog, types);
+  tol_edit_dialog_set_apply(dialog, [types](TolPane* pane, TolEditDialog* d) {
+    const guint position = gtk_drop_down_get_selected(GTK_DROP_DOWN(types));
+    const std::uint32_t type =
+        position < G_N_ELEMENTS(TOL_NEW_VALUE_TYPES) ? TOL_NEW_VALUE_TYPES[position] : TOL_REG_SZ;
+    tol_pane_apply_new_value(pane, tol_edit_dialog_get_text(d), type);
+    return true;
+  });
+  tol_edit_dialog_present(dialog);
 }

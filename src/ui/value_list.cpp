@@ -1,16 +1,15 @@
-// The value list on the end side of a pane: the values of the key selected in
-// the pane's key tree, tinted against the key selected in the other pane.
+// The value list: rows of a key's values with their difference from the
+// other pane's key, row cells, the context menu and row activation.
+#include "ui/value_list.h"
+
 #include <glib/gi18n-lib.h>
 
-#include <optional>
-#include <string>
 #include <unordered_map>
 #include <vector>
 
-#include "hive/hive.h"
-#include "ui/commands.h"
-#include "ui/pane_private.h"
-#include "ui/value_item.h"
+#include "ui/menus.h"
+#include "ui/widget_util.h"
+#include "ui/compat.h"
 #include "value/codec.h"
 
 namespace {
@@ -161,186 +160,148 @@ void append_column(GtkColumnView* view, const char* title, Column index, bool ex
   g_object_unref(column);
 }
 
-// ---- Keyboard ---------------------------------------------------------------
+}  // namespace
 
-bool has_selected_value(TolPane* self) {
-  return tol_pane_get_hive(self) != nullptr && tol_pane_get_selected_value(self) != nullptr;
-}
+struct _TolValueList {
+  GtkWidget parent_instance;
+  GtkWidget* scrolled;  // the only child
+  GtkWidget* view;
+  GListStore* store;              // owned
+  GtkSingleSelection* selection;  // owned
+  GtkWidget* menu;
+  bool shown;  // a key's values are shown (the menu has something to act on)
+};
 
-gboolean on_rename(GtkWidget*, GVariant*, gpointer data) {
-  auto* self = TOL_PANE(data);
-  if (!has_selected_value(self))
-    return FALSE;
-  tol_pane_show_rename_value(self);
-  return TRUE;
-}
+G_DEFINE_FINAL_TYPE(TolValueList, tol_value_list, GTK_TYPE_WIDGET)
 
-gboolean on_delete(GtkWidget*, GVariant*, gpointer data) {
-  auto* self = TOL_PANE(data);
-  if (!has_selected_value(self))
-    return FALSE;
-  tol_pane_confirm_delete_value(self);
-  return TRUE;
-}
+namespace {
 
-gboolean on_new_key(GtkWidget*, GVariant*, gpointer data) {
-  tol_pane_new_key(TOL_PANE(data));
-  return TRUE;
-}
-
-gboolean on_copy(GtkWidget*, GVariant*, gpointer data) {
-  return tol_pane_copy_value(TOL_PANE(data));
-}
-
-gboolean on_undo(GtkWidget*, GVariant*, gpointer data) {
-  return tol_pane_undo(TOL_PANE(data), false);
-}
-
-gboolean on_search(GtkWidget*, GVariant*, gpointer data) {
-  tol_pane_show_search(TOL_PANE(data));
-  return TRUE;
-}
-
-gboolean on_replace(GtkWidget*, GVariant*, gpointer data) {
-  tol_pane_show_replace(TOL_PANE(data));
-  return TRUE;
-}
-
-void add_shortcut(GtkShortcutController* controller, guint key, GdkModifierType modifiers,
-                  GtkShortcutFunc run, TolPane* self) {
-  GtkShortcut* shortcut = gtk_shortcut_new(gtk_keyval_trigger_new(key, modifiers),
-                                           gtk_callback_action_new(run, self, nullptr));
-  gtk_shortcut_controller_add_shortcut(controller, shortcut);  // takes the shortcut
-}
-
-GtkEventController* shortcut_controller_new(TolPane* self) {
-  GtkEventController* controller = gtk_shortcut_controller_new();
-  gtk_event_controller_set_propagation_phase(controller, GTK_PHASE_CAPTURE);
-  auto* shortcuts = GTK_SHORTCUT_CONTROLLER(controller);
-  const auto none = static_cast<GdkModifierType>(0);
-  add_shortcut(shortcuts, GDK_KEY_F2, none, on_rename, self);
-  add_shortcut(shortcuts, GDK_KEY_Delete, none, on_delete, self);
-  add_shortcut(shortcuts, GDK_KEY_c, GDK_CONTROL_MASK, on_copy, self);
-  add_shortcut(shortcuts, GDK_KEY_z, GDK_CONTROL_MASK, on_undo, self);
-  add_shortcut(shortcuts, GDK_KEY_f, GDK_CONTROL_MASK, on_search, self);
-  add_shortcut(shortcuts, GDK_KEY_h, GDK_CONTROL_MASK, on_replace, self);
-  add_shortcut(shortcuts, GDK_KEY_F7, none, on_new_key, self);
-  return controller;
-}
-
-// ---- Mouse ------------------------------------------------------------------
-
-// Double click or Enter on a row.
-void on_row_activated(GtkColumnView*, guint position, gpointer pane) {
-  tol_pane_modify_value(TOL_PANE(pane), position);
+// Double click or Enter on a row edits it.
+void on_row_activated(GtkColumnView*, guint position, gpointer list) {
+  auto* self = TOL_VALUE_LIST(list);
+  gtk_single_selection_set_selected(self->selection, position);
+  gtk_widget_activate_action(GTK_WIDGET(self), "pane.value-modify", nullptr);
 }
 
 // The menu acts on the selected value, so the press leaves the selection alone.
-void on_secondary_press(GtkGestureClick* gesture, int, double x, double y, gpointer data) {
-  auto* self = TOL_PANE(data);
-  if (tol_pane_get_hive(self) == nullptr)
-    return;
-  gtk_widget_grab_focus(self->value_list_view);
-  const GdkRectangle at = {static_cast<int>(x), static_cast<int>(y), 1, 1};
-  gtk_popover_set_pointing_to(GTK_POPOVER(self->value_list_menu), &at);
-  gtk_popover_popup(GTK_POPOVER(self->value_list_menu));
-  gtk_gesture_set_state(GTK_GESTURE(gesture), GTK_EVENT_SEQUENCE_CLAIMED);
+void on_secondary_press(GtkGestureClick* gesture, int, double x, double y, gpointer list) {
+  auto* self = TOL_VALUE_LIST(list);
+  if (!self->shown) return;
+  tol_popup_menu_at(self->view, self->menu, gesture, x, y);
 }
 
 }  // namespace
 
-GtkWidget* tol_pane_value_list_build(TolPane* self) {
-  self->value_store = g_list_store_new(TOL_TYPE_VALUE_ITEM);
-  self->value_selection = gtk_single_selection_new(G_LIST_MODEL(self->value_store));
+static void tol_value_list_dispose(GObject* object) {
+  TolValueList* self = TOL_VALUE_LIST(object);
+  if (self->menu != nullptr) {
+    gtk_widget_unparent(self->menu);
+    self->menu = nullptr;
+  }
+  g_clear_pointer(&self->scrolled, gtk_widget_unparent);
+  self->view = nullptr;
+  g_clear_object(&self->selection);
+  g_clear_object(&self->store);
+  G_OBJECT_CLASS(tol_value_list_parent_class)->dispose(object);
+}
+
+static void tol_value_list_class_init(TolValueListClass* klass) {
+  G_OBJECT_CLASS(klass)->dispose = tol_value_list_dispose;
+  gtk_widget_class_set_layout_manager_type(GTK_WIDGET_CLASS(klass), GTK_TYPE_BIN_LAYOUT);
+}
+
+static void tol_value_list_init(TolValueList* self) {
+  self->store = g_list_store_new(TOL_TYPE_VALUE_ITEM);
+  self->selection = gtk_single_selection_new(G_LIST_MODEL(g_object_ref(self->store)));
   // A destructive key must never hit a value the user did not pick.
-  gtk_single_selection_set_autoselect(self->value_selection, FALSE);
-  // The view owns the models; these references keep the fields valid until
-  // the pane is finalized, since the other pane may refresh this list while
-  // the window is being torn down.
-  g_object_set_data_full(G_OBJECT(self), "tol-value-store", g_object_ref(self->value_store),
-                         g_object_unref);
-  g_object_set_data_full(G_OBJECT(self), "tol-value-selection", g_object_ref(self->value_selection),
-                         g_object_unref);
+  gtk_single_selection_set_autoselect(self->selection, FALSE);
 
-  GtkWidget* view = gtk_column_view_new(GTK_SELECTION_MODEL(self->value_selection));
-  self->value_list_view = view;
-  gtk_widget_add_controller(view, shortcut_controller_new(self));
-  g_signal_connect(view, "activate", G_CALLBACK(on_row_activated), self);
+  self->view = gtk_column_view_new(GTK_SELECTION_MODEL(g_object_ref(self->selection)));
+  g_signal_connect(self->view, "activate", G_CALLBACK(on_row_activated), self);
 
-  GMenuModel* model = tol_pane_value_list_menu_model();
-  self->value_list_menu = gtk_popover_menu_new_from_model(model);
-  g_object_unref(model);
-  gtk_widget_set_parent(self->value_list_menu, view);
-  gtk_popover_set_has_arrow(GTK_POPOVER(self->value_list_menu), FALSE);
-  gtk_widget_set_halign(self->value_list_menu, GTK_ALIGN_START);
+  g_autoptr(GMenuModel) model = tol_menu_value_list();
+  self->menu = gtk_popover_menu_new_from_model(model);
+  gtk_widget_set_parent(self->menu, self->view);
+  gtk_popover_set_has_arrow(GTK_POPOVER(self->menu), FALSE);
+  gtk_widget_set_halign(self->menu, GTK_ALIGN_START);
   GtkGesture* press = gtk_gesture_click_new();
   gtk_gesture_single_set_button(GTK_GESTURE_SINGLE(press), GDK_BUTTON_SECONDARY);
   g_signal_connect(press, "pressed", G_CALLBACK(on_secondary_press), self);
-  gtk_widget_add_controller(view, GTK_EVENT_CONTROLLER(press));
+  gtk_widget_add_controller(self->view, GTK_EVENT_CONTROLLER(press));
 
-  auto* columns = GTK_COLUMN_VIEW(view);
+  auto* columns = GTK_COLUMN_VIEW(self->view);
   append_column(columns, _("Name"), kColumnName, true);
   append_column(columns, _("Type"), kColumnType, false);
   append_column(columns, _("Data"), kColumnData, true);
 
-  GtkWidget* scrolled = gtk_scrolled_window_new();
-  gtk_scrolled_window_set_child(GTK_SCROLLED_WINDOW(scrolled), view);
-  gtk_widget_set_hexpand(scrolled, TRUE);
-  gtk_widget_set_vexpand(scrolled, TRUE);
-  return scrolled;
+  self->scrolled = gtk_scrolled_window_new();
+  gtk_scrolled_window_set_child(GTK_SCROLLED_WINDOW(self->scrolled), self->view);
+  gtk_widget_set_hexpand(self->scrolled, TRUE);
+  gtk_widget_set_vexpand(self->scrolled, TRUE);
+  gtk_widget_set_parent(self->scrolled, GTK_WIDGET(self));
 }
 
-void tol_pane_value_list_clear(TolPane* self) {
-  if (self->value_store != nullptr)
-    g_list_store_remove_all(self->value_store);
-}
+TolValueList* tol_value_list_new() { return TOL_VALUE_LIST(g_object_new(TOL_TYPE_VALUE_LIST, nullptr)); }
 
-void tol_pane_refresh_values(TolPane* self) {
-  g_return_if_fail(TOL_IS_PANE(self));
-  if (self->value_store == nullptr)
-    return;
+void tol_value_list_show(TolValueList* self, const TolHive* hive, std::uint32_t key,
+                         const TolHive* other, std::uint32_t other_key) {
+  g_return_if_fail(TOL_IS_VALUE_LIST(self));
+  std::string selected_name;
+  bool had_selection = false;
+  if (TolValueItem* item = tol_value_list_get_selected(self)) {
+    selected_name = tol_value_item_get_name(item);
+    had_selection = true;
+  }
   std::vector<gpointer> items;
-  const TolHive* hive = tol_pane_get_hive(self);
-  const std::uint32_t key = tol_pane_get_selected_key(self);
-  if (hive != nullptr && key != TOL_NO_CELL) {
+  self->shown = hive != nullptr && key != TOL_NO_CELL;
+  if (self->shown) {
     std::vector<TolHiveValue> others;
     std::optional<Namesakes> namesakes;
-    if (TolPane* other = self->other) {
-      const TolHive* other_hive = tol_pane_get_hive(other);
-      const std::uint32_t other_key = tol_pane_get_selected_key(other);
-      if (other_hive != nullptr && other_key != TOL_NO_CELL) {
-        others = read_values(*other_hive, other_key);
-        namesakes.emplace(others);
-      }
+    if (other != nullptr && other_key != TOL_NO_CELL) {
+      others = read_values(*other, other_key);
+      namesakes.emplace(others);
     }
     const std::vector<TolHiveValue> values = read_values(*hive, key);
     items.reserve(values.size());
     for (const TolHiveValue& value : values)
       items.push_back(tol_value_item_new(value, diff_mark(value, namesakes ? &*namesakes : nullptr)));
   }
-  // The old rows go and the new ones come in one change of the model.
-  const guint old_count = g_list_model_get_n_items(G_LIST_MODEL(self->value_store));
-  g_list_store_splice(self->value_store, 0, old_count, items.data(), static_cast<guint>(items.size()));
-  for (gpointer item : items)
-    g_object_unref(item);
+  // The old rows go and the new ones come in one change of the model; the
+  // keyboard focus, on a row that goes, stays in the list.
+  const bool had_focus = tol_focus_inside(self->view);
+  const guint old_count = g_list_model_get_n_items(G_LIST_MODEL(self->store));
+  g_list_store_splice(self->store, 0, old_count, items.data(), static_cast<guint>(items.size()));
+  for (gpointer item : items) g_object_unref(item);
+  if (had_selection) {
+    if (const std::optional<guint> row = tol_value_list_find(self, selected_name))
+      gtk_single_selection_set_selected(self->selection, *row);
+  }
+  if (had_focus && !tol_focus_inside(self->view)) gtk_widget_grab_focus(self->view);
 }
 
-TolValueItem* tol_pane_get_selected_value(TolPane* self) {
-  if (self->value_selection == nullptr)
-    return nullptr;
-  gpointer item = gtk_single_selection_get_selected_item(self->value_selection);
+TolValueItem* tol_value_list_get_selected(TolValueList* self) {
+  g_return_val_if_fail(TOL_IS_VALUE_LIST(self), nullptr);
+  gpointer item = gtk_single_selection_get_selected_item(self->selection);
   return item != nullptr ? TOL_VALUE_ITEM(item) : nullptr;
 }
 
-bool tol_pane_copy_value(TolPane* self) {
-  TolValueItem* item = tol_pane_get_selected_value(self);
-  if (item == nullptr)
-    return false;
-  const std::string name = tol_value_item_get_display_name(item);
-  g_autofree char* text = g_strdup_printf(_("%s\t%s\t%s"), name.c_str(),
-                                          tol_value_item_get_type_text(item).c_str(),
-                                          tol_value_item_get_data_text(item).c_str());
-  gdk_clipboard_set_text(gtk_widget_get_clipboard(self->value_list_view), text);
-  tol_pane_toast(self, _("Value copied to the clipboard"));
-  return true;
+std::optional<guint> tol_value_list_find(TolValueList* self, const std::string& name) {
+  g_return_val_if_fail(TOL_IS_VALUE_LIST(self), std::nullopt);
+  GListModel* rows = G_LIST_MODEL(self->store);
+  for (guint i = 0, n = g_list_model_get_n_items(rows); i < n; ++i) {
+    g_autoptr(TolValueItem) item = TOL_VALUE_ITEM(g_list_model_get_item(rows, i));
+    if (g_ascii_strcasecmp(tol_value_item_get_name(item).c_str(), name.c_str()) == 0) return i;
+  }
+  return std::nullopt;
 }
+
+void tol_value_list_select(TolValueList* self, guint position) {
+  g_return_if_fail(TOL_IS_VALUE_LIST(self));
+  tol_compat_column_view_scroll_to(GTK_COLUMN_VIEW(self->view), position, true);
+  gtk_single_selection_set_selected(self->selection, position);
+}
+
+GtkWidget* tol_value_list_get_view(TolValueList* self) { return self->view; }
+GListModel* tol_value_list_get_model(TolValueList* self) { return G_LIST_MODEL(self->store); }
+GtkSingleSelection* tol_value_list_get_selection(TolValueList* self) { return self->selection; }
+GtkWidget* tol_value_list_get_menu(TolValueList* self) { return self->menu; }

@@ -36,6 +36,6 @@ TolPane* tol_window_get_active_pane(TolWindow* self);
 void tol_window_copy_between_panes(TolWindow* self, TolPane* source, TolPane* destination,
                                    const char* direction);
 
-// Undoes the last change of the active pane's tab, without a toast; true when
-// a change was undone.
+// Undoes the last change of the active pane's document, without a toast; true
+// when there was a change to undo.
 bool tol_window_undo(TolWindow* self);

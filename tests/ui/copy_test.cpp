@@ -53,7 +53,7 @@ class CopyTest : public ::testing::Test {
   }
   void TearDown() override {
     tol_hive_save_set_io(nullptr);
-    tol_drag_record = TolDragRecord{};
+    tol_key_tree_set_dragged_key(nullptr, TOL_NO_CELL);
     destroy_all_windows();
   }
 
@@ -99,9 +99,9 @@ class CopyTest : public ::testing::Test {
   // way the drag source and drop target hand it over.
   bool drop(TolPane* from, const char* key_path, TolPane* onto) {
     TolHive* hive = tol_pane_get_hive(from);
-    tol_drag_record = TolDragRecord{hive, *tol_hive_find_path(*hive, key_path)};
+    tol_key_tree_set_dragged_key(tol_pane_get_document(from), *tol_hive_find_path(*hive, key_path));
     const bool accepted = tol_pane_drop_key(onto);
-    tol_drag_record = TolDragRecord{};
+    tol_key_tree_set_dragged_key(nullptr, TOL_NO_CELL);
     drain_main_loop();
     return accepted;
   }
@@ -227,33 +227,42 @@ TEST_F(CopyTest, FailedCopiesAndDropsLeaveHiveAndJournalAsTheyWere) {
   EXPECT_FALSE(tol_pane_get_hive(left_)->dirty);
   EXPECT_EQ(read_file(left), left_before);
 
-  // With a full journal the failed command's snapshot pushed out the oldest
-  // one: that one comes back.
-  for (int i = 0; i < 10; ++i)
-    tol_undo_push(left_);
-  const auto oldest = tol_pane_active_tab(left_)->journal.snapshots.front();
+  // With a full journal the failed command pushes out no step.
+  for (int i = 0; i < 10; ++i) {
+    TolCommit commit;
+    commit.operation = [i](TolHive& hive, GError** error) {
+      return tol_hive_create_key(hive, hive.root_cell, "K" + std::to_string(i), error).has_value();
+    };
+    commit.change = TolChange{TolChangeKind::subkeys, tol_pane_get_hive(left_)->root_cell};
+    commit.report = [](const std::string&) {};
+    ASSERT_EQ(tol_pane_commit(left_, commit), TolCommitResult::kDone);
+  }
+  const std::size_t cost = tol_document_journal_cost(tol_pane_get_document(left_));
   EXPECT_FALSE(drop(left_, "Software\\Vendor", left_));
   EXPECT_TRUE(toast_taken(overlay_, "a key cannot be copied into itself or its descendant"));
   EXPECT_EQ(snapshots(left_), 10u);
-  EXPECT_EQ(tol_pane_active_tab(left_)->journal.snapshots.front(), oldest);
+  EXPECT_EQ(tol_document_journal_cost(tol_pane_get_document(left_)), cost);
+  ASSERT_TRUE(tol_pane_undo(left_, false));
+  EXPECT_FALSE(tol_hive_find_path(*tol_pane_get_hive(left_), "K9").has_value());
+  EXPECT_TRUE(tol_hive_find_path(*tol_pane_get_hive(left_), "K8").has_value());
 
   // A drop without a drag is refused without a word.
-  tol_drag_record = TolDragRecord{};
+  tol_key_tree_set_dragged_key(nullptr, TOL_NO_CELL);
   EXPECT_FALSE(tol_pane_drop_key(right_));
 
   // A top key that cannot be copied: its record has no name.
   open_file(left_, write_damaged(dir_.file("left/damaged")));
   select(left_, "Top");
-  ASSERT_TRUE(tol_key_tree_expand_or_child(left_));
+  ASSERT_TRUE(tol_key_tree_expand_or_child(tol_pane_get_key_tree(left_)));
   TolHive* source = tol_pane_get_hive(left_);
   const std::uint32_t bad = tol_hive_subkeys(*source, *tol_hive_find_path(*source, "Top"))[0];
   ASSERT_EQ(tol_hive_key_name(*source, bad), "");
-  GListModel* rows = G_LIST_MODEL(left_->key_tree_selection);
+  GListModel* rows = G_LIST_MODEL(tol_key_tree_get_selection(tol_pane_get_key_tree(left_)));
   for (guint i = 0; i < g_list_model_get_n_items(rows); ++i) {
     auto* row = static_cast<GtkTreeListRow*>(g_list_model_get_item(rows, i));
     auto* item = static_cast<TolKeyItem*>(gtk_tree_list_row_get_item(row));
     if (tol_key_item_get_offset(item) == bad)
-      gtk_single_selection_set_selected(left_->key_tree_selection, i);
+      gtk_single_selection_set_selected(tol_key_tree_get_selection(tol_pane_get_key_tree(left_)), i);
     g_object_unref(item);
     g_object_unref(row);
   }
@@ -261,9 +270,9 @@ TEST_F(CopyTest, FailedCopiesAndDropsLeaveHiveAndJournalAsTheyWere) {
   select(right_, "Target");
   click_copy_right();
   EXPECT_TRUE(toast_taken(overlay_, "Copying \"\" failed: failed to create key \"\""));
-  tol_drag_record = TolDragRecord{source, bad};
+  tol_key_tree_set_dragged_key(tol_pane_get_document(left_), bad);
   EXPECT_FALSE(tol_pane_drop_key(right_));
-  tol_drag_record = TolDragRecord{};
+  tol_key_tree_set_dragged_key(nullptr, TOL_NO_CELL);
   EXPECT_TRUE(toast_taken(overlay_, "failed to create key \"\""));
   EXPECT_EQ(snapshots(right_), 0u);
   EXPECT_FALSE(tol_pane_get_hive(right_)->dirty);
@@ -306,8 +315,10 @@ TEST_F(CopyTest, ADropCopiesUnderTheSelectedKeyAndAFailedSaveIsReported) {
     click_copy_right();
     EXPECT_TRUE(toast_taken(overlay_, "Saving the hive file failed: cannot create temporary file: Permission denied"));
   }
+  // The failed saves took their copies back: no undo steps, nothing in the image.
   EXPECT_FALSE(key_on_disk(right, "Solo\\Vendor"));
-  EXPECT_EQ(snapshots(right_), 3u);
+  EXPECT_FALSE(tol_hive_find_path(*tol_pane_get_hive(right_), "Solo\\Vendor").has_value());
+  EXPECT_EQ(snapshots(right_), 1u);
 }
 
 }  // namespace

@@ -16,7 +16,12 @@
 #include "two_pane_fixture.h"
 #include "ui/commands.h"
 #include "ui/compat.h"
-#include "ui/pane_private.h"
+#include "ui/pane.h"
+#include "ui/key_tree.h"
+#include "ui/replace_popover.h"
+#include "ui/search_popover.h"
+#include "ui/tab_bar.h"
+#include "ui/value_list.h"
 #include "ui_test_util.h"
 
 namespace tol_test {
@@ -130,9 +135,10 @@ inline tol::test::Bytes read_file(const std::string& path) {
   return bytes;
 }
 
+// The steps the pane's document can undo.
 inline std::size_t snapshots(TolPane* pane) {
-  TolTab* tab = tol_pane_active_tab(pane);
-  return tab != nullptr ? tab->journal.snapshots.size() : 0;
+  TolDocument* document = tol_pane_get_document(pane);
+  return document != nullptr ? tol_document_undo_steps(document) : 0;
 }
 
 // The hive file as it is on disk now.

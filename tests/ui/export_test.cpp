@@ -1,6 +1,7 @@
 // Exporting the selected key of a real pane to a .reg file, through the save
 // dialog and through what the dialog calls once a file is chosen.
 #include "two_pane_fixture.h"
+#include "ui/commands.h"
 
 #include <gtest/gtest.h>
 
@@ -112,7 +113,7 @@ TEST_F(ExportTest, AFailedWriteLeavesNoFile) {
 TEST_F(ExportTest, TheDialogOffersTheKeyNameAndExportsTheKeySelectedWhenItCloses) {
   open_sample();
   select(left_, "Exp");
-  g_signal_emit_by_name(left_->export_button, "clicked");
+  g_signal_emit_by_name(toolbar_button(left_, "pane.export"), "clicked");
   GtkFileChooser* chooser = export_dialog();
   if (chooser == nullptr)
     GTEST_SKIP() << "the save dialog is not an in-process window here";

@@ -72,7 +72,7 @@ class HostileWindow : public ::testing::TestWithParam<std::size_t> {
   }
 
   GtkTreeListModel* tree() {
-    return GTK_TREE_LIST_MODEL(gtk_single_selection_get_model(left_->key_tree_selection));
+    return GTK_TREE_LIST_MODEL(gtk_single_selection_get_model(tol_key_tree_get_selection(tol_pane_get_key_tree(left_))));
   }
 
   // Expands rows in display order: a row's children come right after it, so
@@ -112,10 +112,10 @@ TEST_P(HostileWindow, OpensBrowsesAndSearches) {
   const guint rows = expand_everything();
   EXPECT_GE(rows, 1u);
   // Selecting a key fills the value lists of both panes with the value texts.
-  GListModel* visible = G_LIST_MODEL(left_->key_tree_selection);
+  GListModel* visible = G_LIST_MODEL(tol_key_tree_get_selection(tol_pane_get_key_tree(left_)));
   const guint selections = std::min(g_list_model_get_n_items(visible), kMaxSelections);
   for (guint i = 0; i < selections; ++i) {
-    gtk_single_selection_set_selected(left_->key_tree_selection, i);
+    gtk_single_selection_set_selected(tol_key_tree_get_selection(tol_pane_get_key_tree(left_)), i);
     if (i % 10 == 0)
       drain_main_loop();
   }
@@ -124,12 +124,12 @@ TEST_P(HostileWindow, OpensBrowsesAndSearches) {
   EXPECT_TRUE(tol_pane_get_selected_key_path(left_, selected));
 
   tol_pane_show_search(left_);
-  gtk_editable_set_text(GTK_EDITABLE(left_->search_entry), "e");
-  tol_pane_run_search(left_);
+  gtk_editable_set_text(GTK_EDITABLE(tol_search_popover_get_part(tol_pane_get_search_popover(left_), TolSearchPart::entry)), "e");
+  tol_search_popover_run(tol_pane_get_search_popover(left_));
   drain_main_loop();
-  const char* status = gtk_label_get_text(GTK_LABEL(left_->search_status));
+  const char* status = gtk_label_get_text(GTK_LABEL(tol_search_popover_get_part(tol_pane_get_search_popover(left_), TolSearchPart::status)));
   EXPECT_TRUE(g_str_has_prefix(status, "Found")) << status;
-  gtk_popover_popdown(GTK_POPOVER(left_->search_popover));
+  gtk_popover_popdown(GTK_POPOVER(GTK_WIDGET(tol_pane_get_search_popover(left_))));
 
   if (const char* shots = g_getenv("TOL_HOSTILE_SHOTS")) {
     g_mkdir_with_parents(shots, 0755);

@@ -54,7 +54,7 @@ class ImportTest : public TwoPaneTest {
 
   std::vector<std::string> shown_values() {
     std::vector<std::string> names;
-    GListModel* model = G_LIST_MODEL(left_->value_store);
+    GListModel* model = G_LIST_MODEL(tol_value_list_get_model(tol_pane_get_value_list(left_)));
     for (guint i = 0; i < g_list_model_get_n_items(model); ++i) {
       auto* item = static_cast<TolValueItem*>(g_list_model_get_item(model, i));
       names.push_back(tol_value_item_get_name(item));
@@ -67,7 +67,7 @@ class ImportTest : public TwoPaneTest {
 };
 
 TEST_F(ImportTest, TheCommandWantsAHive) {
-  g_signal_emit_by_name(left_->import_button, "clicked");
+  g_signal_emit_by_name(toolbar_button(left_, "pane.import"), "clicked");
   EXPECT_TRUE(toast_shown(overlay_, "Open a hive file in this pane first"));
   drain_main_loop();
   for (GtkWindow* window : toplevels())
@@ -172,12 +172,12 @@ TEST_F(ImportTest, AnUnreadableFileChangesNothing) {
   const std::string toast = take_toast(overlay_, "Import failed: ");
   EXPECT_NE(toast.find("missing.reg"), std::string::npos) << toast;
   EXPECT_EQ(read_file(file_), before);
-  // The snapshot was taken before the file was read; undoing it changes nothing.
-  EXPECT_EQ(snapshots(left_), 1u);
+  // Nothing changed, so there is nothing to undo.
+  EXPECT_EQ(snapshots(left_), 0u);
   EXPECT_FALSE(tol_pane_get_hive(left_)->dirty);
 }
 
-TEST_F(ImportTest, AFailedSaveKeepsTheChangeInMemoryWithoutASummary) {
+TEST_F(ImportTest, AFailedSaveTakesTheImportBackWithoutASummary) {
   open_sample();
   select(left_, "Dest");
   const Bytes before = read_file(file_);
@@ -192,17 +192,17 @@ TEST_F(ImportTest, AFailedSaveKeepsTheChangeInMemoryWithoutASummary) {
   for (const std::string& text : label_texts(GTK_WIDGET(overlay_)))
     EXPECT_NE(text.rfind("Imported", 0), 0u) << "no summary after a failed save";
   EXPECT_EQ(read_file(file_), before);
-  EXPECT_EQ(snapshots(left_), 1u);
+  EXPECT_EQ(snapshots(left_), 0u);
   TolHive* hive = tol_pane_get_hive(left_);
-  EXPECT_TRUE(hive->dirty);
-  EXPECT_TRUE(tol_hive_find_path(*hive, "Dest\\Added").has_value()) << "kept in memory";
+  EXPECT_FALSE(hive->dirty);
+  EXPECT_FALSE(tol_hive_find_path(*hive, "Dest\\Added").has_value()) << "the image is as the file";
 }
 
 TEST_F(ImportTest, TheDialogImportsTheChosenFileIntoTheKeySelectedWhenItCloses) {
   open_sample();
   select(left_, "Dest");
   const std::string reg = write_reg("chosen.reg", "[FromDialog]\n\"v\"=\"1\"\n");
-  g_signal_emit_by_name(left_->import_button, "clicked");
+  g_signal_emit_by_name(toolbar_button(left_, "pane.import"), "clicked");
   GtkFileChooser* chooser = nullptr;
   iterate_until([&] {
     for (GtkWindow* window : toplevels())

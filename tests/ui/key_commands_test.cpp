@@ -5,6 +5,7 @@
 
 #include "../hive/peer_tools.h"
 #include "edit_commands_util.h"
+#include "ui/dialog.h"
 #include "window_fixture.h"
 
 namespace tol_test {
@@ -31,7 +32,7 @@ class KeyCommandsTest : public TwoPaneTest {
       GTEST_SKIP() << "cannot send keys";
   }
 
-  GtkWidget* tree_row(const std::string& name) { return find_label(left_->key_tree_view, name); }
+  GtkWidget* tree_row(const std::string& name) { return find_label(tol_pane_get_key_tree_view(left_), name); }
 
   std::string file_;
 };
@@ -46,7 +47,7 @@ TEST_F(KeyCommandsTest, NewKeyCreatesUnderTheSelectionSelectsItAndSaves) {
   ASSERT_NE(dialog, nullptr);
   EXPECT_TRUE(gtk_window_get_modal(dialog));
   EXPECT_STREQ(gtk_editable_get_text(GTK_EDITABLE(dialog_entry(dialog))), "NewKey");
-  EXPECT_NE(g_object_get_data(G_OBJECT(dialog), "tol-ctx"), nullptr);
+  EXPECT_TRUE(TOL_IS_EDIT_DIALOG(dialog));
   // The key is taken from the selection when OK is pressed, not before.
   select(left_, "Software");
   answer_dialog(dialog, "Sub");
@@ -110,7 +111,7 @@ TEST_F(KeyCommandsTest, NewKeyWithASiblingsNameSelectsThatSibling) {
   answer_dialog(dialog, "VENDOR");
   EXPECT_TRUE(toast_taken(overlay_, "Created key \"VENDOR\""));
   EXPECT_EQ(selected_path(left_), "Software\\Vendor");
-  EXPECT_EQ(snapshots(left_), 1u);
+  EXPECT_EQ(snapshots(left_), 0u) << "nothing changed, so there is nothing to undo";
   TolHivePtr disk = read_back(file_);
   EXPECT_EQ(tol_hive_subkeys(*disk, *tol_hive_find_path(*disk, "Software")).size(), 2u);
 }
@@ -149,13 +150,14 @@ TEST_F(KeyCommandsTest, RenameKeyWithF2AndACollision) {
   EXPECT_FALSE(key_on_disk(file_, "Software\\Vendor"));
   EXPECT_EQ(snapshots(left_), 1u);
 
-  // A collision reaches the operation: one more snapshot, the dialog closes.
+  // A collision reaches the operation, which refuses it: no undo step, the
+  // dialog closes.
   dialog = run_action("pane.rename-key", "Rename key");
   ASSERT_NE(dialog, nullptr);
   answer_dialog(dialog, "classes");
   EXPECT_TRUE(toast_taken(overlay_, "Failed to rename the key: a key named \"Classes\" already exists"));
   EXPECT_EQ(shown_dialog("Rename key"), nullptr);
-  EXPECT_EQ(snapshots(left_), 2u);
+  EXPECT_EQ(snapshots(left_), 1u);
   EXPECT_TRUE(key_on_disk(file_, "Software\\Maker"));
 
   // Directly below the root the new path is the name alone.
@@ -189,7 +191,7 @@ TEST_F(KeyCommandsTest, DeleteKeyAsksFirstAndEscapeDeletesNothing) {
   EXPECT_EQ(snapshots(left_), 0u);
 
   // The toolbar's delete button, answered "Delete".
-  g_signal_emit_by_name(left_->delete_button, "clicked");
+  g_signal_emit_by_name(toolbar_button(left_, "pane.delete-key"), "clicked");
   alert = wait_for_alert();
   ASSERT_NE(alert, nullptr);
   tol_compat_alert_respond(alert, "delete");
@@ -198,9 +200,8 @@ TEST_F(KeyCommandsTest, DeleteKeyAsksFirstAndEscapeDeletesNothing) {
   EXPECT_TRUE(key_on_disk(file_, "System\\Select"));
   EXPECT_EQ(snapshots(left_), 1u);
   EXPECT_FALSE(tol_hive_find_path(*tol_pane_get_hive(left_), "System\\Setup").has_value());
-  // The deleted key's path cannot be selected again: the root is, with the
-  // deleted key's parent still open.
-  EXPECT_EQ(selected_path(left_), "");
+  // The deleted key's parent takes over the selection, still open.
+  EXPECT_EQ(selected_path(left_), "System");
   EXPECT_EQ(tree_row("Setup"), nullptr);
   EXPECT_TRUE(iterate_until([&] { return tree_row("Select") != nullptr; }));
 
@@ -212,9 +213,9 @@ TEST_F(KeyCommandsTest, DeleteKeyAsksFirstAndEscapeDeletesNothing) {
   EXPECT_EQ(keys.count("\\System\\Select"), 1u);
 }
 
-// A failed save leaves the change in the image only: the views stay as they
-// were, and the next successful save writes both changes.
-TEST_F(KeyCommandsTest, AFailedSaveKeepsTheOldViewAndTheNextSaveWritesBoth) {
+// A failed save takes the change back: the image, the views and the file stay
+// as they were, and the next save writes only its own change.
+TEST_F(KeyCommandsTest, AFailedSaveTakesTheChangeBackAndTheNextSaveWritesOnlyItsOwn) {
   open_sample();
   select(left_, "");
   {
@@ -225,8 +226,9 @@ TEST_F(KeyCommandsTest, AFailedSaveKeepsTheOldViewAndTheNextSaveWritesBoth) {
     EXPECT_EQ(take_toast(overlay_, "Save failed: "), "Save failed: cannot create temporary file: Permission denied");
     EXPECT_EQ(shown_dialog(kNewKeyTitle), nullptr);
   }
-  EXPECT_EQ(snapshots(left_), 1u);
+  EXPECT_EQ(snapshots(left_), 0u);
   EXPECT_FALSE(key_on_disk(file_, "Later"));
+  EXPECT_FALSE(tol_hive_find_path(*tol_pane_get_hive(left_), "Later").has_value());
   drain_main_loop();
   EXPECT_EQ(tree_row("Later"), nullptr);
   EXPECT_EQ(selected_path(left_), "");
@@ -235,14 +237,14 @@ TEST_F(KeyCommandsTest, AFailedSaveKeepsTheOldViewAndTheNextSaveWritesBoth) {
   ASSERT_NE(dialog, nullptr);
   answer_dialog(dialog, "Next");
   EXPECT_TRUE(toast_taken(overlay_, "Created key \"Next\""));
-  EXPECT_TRUE(key_on_disk(file_, "Later"));
+  EXPECT_FALSE(key_on_disk(file_, "Later"));
   EXPECT_TRUE(key_on_disk(file_, "Next"));
-  EXPECT_EQ(snapshots(left_), 2u);
+  EXPECT_EQ(snapshots(left_), 1u);
   drain_main_loop();
-  EXPECT_NE(tree_row("Later"), nullptr);
+  EXPECT_NE(tree_row("Next"), nullptr);
 
   // Deleting with the save failing has its own message.
-  select(left_, "Later");
+  select(left_, "Next");
   FailingSave failing;
   gtk_widget_activate_action(GTK_WIDGET(left_), "pane.delete-key", nullptr);
   GtkWidget* alert = wait_for_alert();
@@ -250,7 +252,8 @@ TEST_F(KeyCommandsTest, AFailedSaveKeepsTheOldViewAndTheNextSaveWritesBoth) {
   tol_compat_alert_respond(alert, "delete");
   EXPECT_EQ(take_toast(overlay_, "Saving after deletion failed: "),
             "Saving after deletion failed: cannot create temporary file: Permission denied");
-  EXPECT_TRUE(key_on_disk(file_, "Later"));
+  EXPECT_TRUE(key_on_disk(file_, "Next"));
+  EXPECT_TRUE(tol_hive_find_path(*tol_pane_get_hive(left_), "Next").has_value());
 }
 
 }  // namespace

@@ -33,7 +33,7 @@ class KeyTreeTest : public TwoPaneTest {
     open(left_, nav_tree(), "nav.hiv");
   }
 
-  GListModel* rows() { return G_LIST_MODEL(left_->key_tree_selection); }
+  GListModel* rows() { return G_LIST_MODEL(tol_key_tree_get_selection(tol_pane_get_key_tree(left_))); }
 
   // "name/depth" of every displayed row, in display order.
   std::vector<std::string> shown() {
@@ -63,12 +63,12 @@ class KeyTreeTest : public TwoPaneTest {
 
   // Types one character as if the previous one came a moment ago.
   bool type_soon(const std::string& name) {
-    left_->d->type_ahead_time = G_MAXINT64 / 2;
+    tol_key_tree_set_type_ahead_pause(tol_pane_get_key_tree(left_), G_MAXINT64 / 2);
     return keys({name});
   }
   // Types one character after a long pause.
   bool type_after_pause(const std::string& name) {
-    left_->d->type_ahead_time = 0;
+    tol_key_tree_set_type_ahead_pause(tol_pane_get_key_tree(left_), -1);
     return keys({name});
   }
 };
@@ -92,14 +92,14 @@ TEST_F(KeyTreeTest, ShowsTheRootExpandedAndReadsChildrenOnDemand) {
 
   // Drawn rows: a folder icon and the name.
   drain_main_loop();
-  GtkWidget* label = find_label(left_->key_tree_view, "Policy");
+  GtkWidget* label = find_label(tol_pane_get_key_tree_view(left_), "Policy");
   ASSERT_NE(label, nullptr);
   GtkWidget* icon = gtk_widget_get_prev_sibling(label);
   ASSERT_TRUE(GTK_IS_IMAGE(icon));
   EXPECT_STREQ(gtk_image_get_icon_name(GTK_IMAGE(icon)), "folder-symbolic");
   EXPECT_TRUE(gtk_widget_has_css_class(icon, "tol-icon-folder"));
 
-  GListModel* columns = gtk_column_view_get_columns(GTK_COLUMN_VIEW(left_->key_tree_view));
+  GListModel* columns = gtk_column_view_get_columns(GTK_COLUMN_VIEW(tol_pane_get_key_tree_view(left_)));
   ASSERT_EQ(g_list_model_get_n_items(columns), 1u);
   auto* column = GTK_COLUMN_VIEW_COLUMN(g_list_model_get_item(columns, 0));
   EXPECT_STREQ(gtk_column_view_column_get_title(column), "Key");
@@ -148,7 +148,7 @@ TEST_F(KeyTreeTest, ArrowAndKeypadKeysWalkTheTree) {
   EXPECT_EQ(selected_path(left_), "Select");
   ASSERT_TRUE(keys({"Right"}));  // no subkeys: nothing, but consumed
   EXPECT_EQ(selected_path(left_), "Select");
-  EXPECT_TRUE(tol_key_tree_expand_or_child(left_));
+  EXPECT_TRUE(tol_key_tree_expand_or_child(tol_pane_get_key_tree(left_)));
   ASSERT_TRUE(keys({"Left"}));  // collapsed top-level key: to the root
   EXPECT_EQ(selected_path(left_), "");
   ASSERT_TRUE(keys({"Left"}));  // expanded root: collapse
@@ -182,11 +182,11 @@ TEST_F(KeyTreeTest, ArrowAndKeypadKeysWalkTheTree) {
 }
 
 TEST_F(KeyTreeTest, NavigationNeedsASelectedRow) {
-  gtk_single_selection_set_selected(left_->key_tree_selection, GTK_INVALID_LIST_POSITION);
+  gtk_single_selection_set_selected(tol_key_tree_get_selection(tol_pane_get_key_tree(left_)), GTK_INVALID_LIST_POSITION);
   ASSERT_EQ(tol_pane_get_selected_key(left_), TOL_NO_CELL);
-  EXPECT_FALSE(tol_key_tree_collapse_or_parent(left_));
-  EXPECT_FALSE(tol_key_tree_expand_or_child(left_));
-  EXPECT_FALSE(tol_key_tree_expand_subtree(left_));
+  EXPECT_FALSE(tol_key_tree_collapse_or_parent(tol_pane_get_key_tree(left_)));
+  EXPECT_FALSE(tol_key_tree_expand_or_child(tol_pane_get_key_tree(left_)));
+  EXPECT_FALSE(tol_key_tree_expand_subtree(tol_pane_get_key_tree(left_)));
 }
 
 TEST_F(KeyTreeTest, TypeAheadFindsDisplayedKeysByPrefix) {
@@ -204,12 +204,12 @@ TEST_F(KeyTreeTest, TypeAheadFindsDisplayedKeysByPrefix) {
   EXPECT_EQ(selected_path(left_), "setup");
   ASSERT_TRUE(type_soon("s"));
   EXPECT_EQ(selected_path(left_), "Select");
-  EXPECT_EQ(left_->d->type_ahead, "s");
+  EXPECT_EQ(tol_key_tree_get_type_ahead(tol_pane_get_key_tree(left_)), "s");
 
   // A longer prefix that matches nothing starts again from the new letter.
   ASSERT_TRUE(type_soon("u"));  // "su": nothing, then "u": Überschall is not "u"
   EXPECT_EQ(selected_path(left_), "Select");
-  EXPECT_EQ(left_->d->type_ahead, "u");
+  EXPECT_EQ(tol_key_tree_get_type_ahead(tol_pane_get_key_tree(left_)), "u");
   ASSERT_TRUE(type_soon("o"));  // "uo": nothing, then "o": nothing
   EXPECT_EQ(selected_path(left_), "Select");
 
@@ -233,7 +233,7 @@ TEST_F(KeyTreeTest, TypeAheadFindsDisplayedKeysByPrefix) {
 TEST_F(KeyTreeTest, DragRecordsTheSelectedKeyUntilTheDragEnds) {
   GtkDragSource* source = nullptr;
   GtkDropTarget* target = nullptr;
-  GListModel* controllers = gtk_widget_observe_controllers(left_->key_tree_view);
+  GListModel* controllers = gtk_widget_observe_controllers(tol_pane_get_key_tree_view(left_));
   for (guint i = 0; i < g_list_model_get_n_items(controllers); ++i) {
     GObject* c = G_OBJECT(g_list_model_get_item(controllers, i));
     if (GTK_IS_DRAG_SOURCE(c))
@@ -258,8 +258,10 @@ TEST_F(KeyTreeTest, DragRecordsTheSelectedKeyUntilTheDragEnds) {
   EXPECT_STREQ(g_value_get_string(&value), "Software\\Vendor");
   g_value_unset(&value);
   g_object_unref(content);
-  EXPECT_EQ(tol_drag_record.hive, tol_pane_get_hive(left_));
-  EXPECT_EQ(tol_drag_record.key, tol_pane_get_selected_key(left_));
+  std::uint32_t dragged = TOL_NO_CELL;
+  g_autoptr(TolDocument) document = tol_key_tree_dragged_key(&dragged);
+  EXPECT_EQ(document, tol_pane_get_document(left_));
+  EXPECT_EQ(dragged, tol_pane_get_selected_key(left_));
 
   // Copying a dragged key is not available: the drop is refused.
   GValue dropped = G_VALUE_INIT;
@@ -271,11 +273,10 @@ TEST_F(KeyTreeTest, DragRecordsTheSelectedKeyUntilTheDragEnds) {
   g_value_unset(&dropped);
 
   g_signal_emit_by_name(source, "drag-end", nullptr, FALSE);
-  EXPECT_EQ(tol_drag_record.hive, nullptr);
-  EXPECT_EQ(tol_drag_record.key, TOL_NO_CELL);
+  EXPECT_EQ(tol_key_tree_dragged_key(nullptr), nullptr);
 
   // A pane without a hive starts no drag.
-  GListModel* right_controllers = gtk_widget_observe_controllers(right_->key_tree_view);
+  GListModel* right_controllers = gtk_widget_observe_controllers(tol_pane_get_key_tree_view(right_));
   for (guint i = 0; i < g_list_model_get_n_items(right_controllers); ++i) {
     GObject* c = G_OBJECT(g_list_model_get_item(right_controllers, i));
     if (GTK_IS_DRAG_SOURCE(c)) {
@@ -286,7 +287,7 @@ TEST_F(KeyTreeTest, DragRecordsTheSelectedKeyUntilTheDragEnds) {
     g_object_unref(c);
   }
   g_object_unref(right_controllers);
-  EXPECT_EQ(tol_drag_record.hive, nullptr);
+  EXPECT_EQ(tol_key_tree_dragged_key(nullptr), nullptr);
 }
 
 // A key with many subkeys: expanding it, or drawing the expander that asks
@@ -318,8 +319,8 @@ TEST_F(KeyTreeTest, SubkeyNamesAreReadOnlyForRowsAskedFor) {
 
 // The drawn row of `position` lies inside the visible part of the tree.
 bool row_on_screen(TolPane* pane, guint position) {
-  GtkWidget* scrolled = gtk_widget_get_ancestor(pane->key_tree_view, GTK_TYPE_SCROLLED_WINDOW);
-  for (GtkWidget* expander : find_all(pane->key_tree_view, GTK_TYPE_TREE_EXPANDER)) {
+  GtkWidget* scrolled = gtk_widget_get_ancestor(tol_pane_get_key_tree_view(pane), GTK_TYPE_SCROLLED_WINDOW);
+  for (GtkWidget* expander : find_all(tol_pane_get_key_tree_view(pane), GTK_TYPE_TREE_EXPANDER)) {
     GtkTreeListRow* row = gtk_tree_expander_get_list_row(GTK_TREE_EXPANDER(expander));
     graphene_rect_t bounds;
     if (row == nullptr || gtk_tree_list_row_get_position(row) != position || !gtk_widget_get_mapped(expander) ||
@@ -350,7 +351,7 @@ TEST_F(KeyTreeTest, TypeAheadScrollsAFarMatchIntoView) {
   drain_main_loop();
 
   GtkEventController* type_ahead = nullptr;
-  GListModel* controllers = gtk_widget_observe_controllers(left_->key_tree_view);
+  GListModel* controllers = gtk_widget_observe_controllers(tol_pane_get_key_tree_view(left_));
   for (guint i = 0; i < g_list_model_get_n_items(controllers); ++i) {
     auto* c = GTK_EVENT_CONTROLLER(g_list_model_get_item(controllers, i));
     if (GTK_IS_EVENT_CONTROLLER_KEY(c) && gtk_event_controller_get_propagation_phase(c) == GTK_PHASE_CAPTURE)
@@ -377,10 +378,10 @@ TEST_F(KeyTreeTest, TypeAheadScrollsAFarMatchIntoView) {
   for (int i = 0; i < 30; ++i)
     type('a');
   ASSERT_EQ(selected_path(left_), "Many\\Alpha129");
-  left_->d->type_ahead_time = 0;
+  tol_key_tree_set_type_ahead_pause(tol_pane_get_key_tree(left_), -1);
   type('g');
   ASSERT_EQ(selected_path(left_), "Many\\Gamma");
-  const guint position = gtk_single_selection_get_selected(left_->key_tree_selection);
+  const guint position = gtk_single_selection_get_selected(tol_key_tree_get_selection(tol_pane_get_key_tree(left_)));
   EXPECT_TRUE(iterate_until([&] { return row_on_screen(left_, position); }));
   g_signal_handler_disconnect(clock, handler);
 }

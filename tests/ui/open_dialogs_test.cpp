@@ -181,7 +181,7 @@ TEST_F(ScanTabsTest, ADirectoryWithoutHivesReplacesTheOpenTabsByMissingOnes) {
   EXPECT_EQ(tol_pane_get_active_tab(pane_), 0);
   EXPECT_EQ(tol_pane_get_hive(pane_), nullptr);
   EXPECT_EQ(status_title(pane_), "File unavailable");
-  EXPECT_STREQ(adw_status_page_get_description(ADW_STATUS_PAGE(pane_->status_page)),
+  EXPECT_STREQ(adw_status_page_get_description(ADW_STATUS_PAGE(tol_pane_get_status_page(pane_))),
                "File SYSTEM was not found in this location");
 }
 

@@ -10,6 +10,8 @@
 
 #include "hive/edit.h"
 #include "hive/save.h"
+#include "ui/commit.h"
+#include "ui/menus.h"
 #include "ui/value_item.h"
 #include "pointer.h"
 
@@ -32,7 +34,7 @@ std::vector<GtkWidget*> children(GtkWidget* parent) {
 
 // The tab boxes of the tab bar, without the trailing "New tab" button.
 std::vector<GtkWidget*> tab_boxes(TolPane* pane) {
-  std::vector<GtkWidget*> all = children(pane->tab_box);
+  std::vector<GtkWidget*> all = children(GTK_WIDGET(tol_pane_get_tab_bar(pane)));
   if (!all.empty())
     all.pop_back();
   return all;
@@ -68,21 +70,21 @@ void replace_hive(const tol::test::KeySpec& root, const std::string& file) {
 
 // The drawn row label of the key tree showing `name`.
 GtkWidget* tree_label(TolPane* pane, const std::string& name) {
-  return find_label(pane->key_tree_view, name);
+  return find_label(tol_pane_get_key_tree_view(pane), name);
 }
 
 // ---- Construction -------------------------------------------------------------------
 
 TEST_F(PaneTest, StartsEmptyWithItsToolbarAndTheNewTabButton) {
   EXPECT_EQ(status_title(left_), "Empty pane");
-  auto* page = ADW_STATUS_PAGE(left_->status_page);
+  auto* page = ADW_STATUS_PAGE(tol_pane_get_status_page(left_));
   EXPECT_STREQ(adw_status_page_get_description(page),
                "Open a SYSTEM, SOFTWARE, SAM, SECURITY or NTUSER.DAT file");
   EXPECT_STREQ(adw_status_page_get_icon_name(page), "drive-harddisk-symbolic");
-  EXPECT_TRUE(has_class(left_->status_page, "tol-empty"));
+  EXPECT_TRUE(has_class(tol_pane_get_status_page(left_), "tol-empty"));
   EXPECT_EQ(visible_page(left_), "empty");
-  EXPECT_EQ(label_text(left_->path_label), "(no hive loaded)");
-  EXPECT_TRUE(has_class(left_->path_label, "dim-label"));
+  EXPECT_EQ(label_text(tol_pane_get_path_label(left_)), "(no hive loaded)");
+  EXPECT_TRUE(has_class(tol_pane_get_path_label(left_), "dim-label"));
   EXPECT_EQ(tooltip_of(GTK_WIDGET(left_)), "left pane");
   EXPECT_EQ(tol_pane_get_active_tab(left_), -1);
 
@@ -96,53 +98,58 @@ TEST_F(PaneTest, StartsEmptyWithItsToolbarAndTheNewTabButton) {
       {"document-save-symbolic", "Export the selected key to a .reg file"},
       {"document-open-symbolic", "Import a .reg file into the selected key"},
       {"user-trash-symbolic", "Delete the selected key and its subtree"},
-      {"edit-undo-symbolic", "Undo the last change in this tab"},
+      {"edit-undo-symbolic", "Undo the last change to this file"},
+      {"edit-redo-symbolic", "Redo the last undone change (Ctrl+Shift+Z)"},
       {"document-edit-symbolic", "Rename the selected key (F2)"},
       {"folder-new-symbolic", "Create a subkey under the selected key"},
       {"list-add-symbolic", "Create a value in the selected key"},
       {"security-high-symbolic", "Security descriptor / ACL of the selected key"},
   };
-  std::vector<GtkWidget*> row = children(gtk_widget_get_parent(left_->path_label));
-  ASSERT_EQ(row.size(), 11u);
-  EXPECT_EQ(row[0], left_->path_label);
-  for (std::size_t i = 0; i < 10; ++i) {
+  std::vector<GtkWidget*> row = children(gtk_widget_get_parent(tol_pane_get_path_label(left_)));
+  ASSERT_EQ(row.size(), 12u);
+  EXPECT_EQ(row[0], tol_pane_get_path_label(left_));
+  for (std::size_t i = 0; i < 11; ++i) {
     GtkWidget* button = row[i + 1];
     SCOPED_TRACE(expected[i].icon);
     EXPECT_STREQ(gtk_button_get_icon_name(GTK_BUTTON(button)), expected[i].icon);
     EXPECT_EQ(tooltip_of(button), expected[i].tooltip);
-    EXPECT_TRUE(gtk_widget_get_sensitive(button));
+    // Undo and redo wait for a change.
+    EXPECT_EQ(gtk_widget_get_sensitive(button), i != 5 && i != 6);
     EXPECT_TRUE(has_class(button, "flat"));
   }
-  EXPECT_EQ(row[1], left_->search_button);
-  EXPECT_EQ(row[6], left_->undo_button);
+  EXPECT_EQ(row[1], toolbar_button(left_, "pane.search"));
+  EXPECT_EQ(row[6], toolbar_button(left_, "pane.undo"));
 
-  std::vector<GtkWidget*> bar = children(left_->tab_box);
+  std::vector<GtkWidget*> bar = children(GTK_WIDGET(tol_pane_get_tab_bar(left_)));
   ASSERT_EQ(bar.size(), 1u);
   EXPECT_STREQ(gtk_button_get_icon_name(GTK_BUTTON(bar[0])), "list-add-symbolic");
   EXPECT_EQ(tooltip_of(bar[0]), "New tab — open a file");
 }
 
-TEST_F(PaneTest, ActionGroupHoldsItsActionsAllEnabled) {
-  GActionGroup* group = G_ACTION_GROUP(left_->actions);
-  gchar** names = g_action_group_list_actions(group);
-  EXPECT_EQ(g_strv_length(names), 12u);
-  g_strfreev(names);
-  for (const char* name : {"new-key", "new-value", "rename-key", "delete-key", "export",
-                           "copy-name", "permissions", "check-hive", "repair-hive",
-                           "value-modify", "value-rename", "value-delete"}) {
-    SCOPED_TRACE(name);
-    ASSERT_TRUE(g_action_group_has_action(group, name));
-    EXPECT_TRUE(g_action_group_get_action_enabled(group, name));
-  }
-  const GVariantType* parameter = g_action_group_get_action_parameter_type(group, "new-value");
-  ASSERT_NE(parameter, nullptr);
-  EXPECT_TRUE(g_variant_type_equal(parameter, G_VARIANT_TYPE_STRING));
+TEST_F(PaneTest, ActionsReachThePaneFromItsWidgetsAndUndoFollowsTheDocument) {
+  // Nothing to undo or redo without a document: the buttons say so by
+  // being insensitive.
+  EXPECT_FALSE(gtk_widget_get_sensitive(toolbar_button(left_, "pane.undo")));
+  EXPECT_FALSE(gtk_widget_get_sensitive(toolbar_button(left_, "pane.redo")));
+  EXPECT_TRUE(gtk_widget_get_sensitive(toolbar_button(left_, "pane.new-key")));
 
-  // The group is reachable from the pane's widgets under "pane".
   open(left_, key("ROOT", {key("Software", {key("Vendor")})}), "a.hiv");
   select(left_, "Software\\Vendor");
-  gtk_widget_activate_action(left_->key_tree_view, "pane.copy-name", nullptr);
+  gtk_widget_activate_action(tol_pane_get_key_tree_view(left_), "pane.copy-name", nullptr);
   EXPECT_EQ(clipboard_text(), "Software\\Vendor");
+
+  TolCommit commit;
+  commit.operation = [](TolHive& hive, GError** error) {
+    return tol_hive_create_key(hive, hive.root_cell, "Added", error).has_value();
+  };
+  commit.change = TolChange{TolChangeKind::subkeys, tol_pane_get_hive(left_)->root_cell};
+  ASSERT_EQ(tol_pane_commit(left_, commit), TolCommitResult::kDone);
+  EXPECT_TRUE(gtk_widget_get_sensitive(toolbar_button(left_, "pane.undo")));
+  EXPECT_FALSE(gtk_widget_get_sensitive(toolbar_button(left_, "pane.redo")));
+  gtk_widget_activate_action(tol_pane_get_value_list_view(left_), "pane.undo", nullptr);
+  EXPECT_FALSE(gtk_widget_get_sensitive(toolbar_button(left_, "pane.undo")));
+  EXPECT_TRUE(gtk_widget_get_sensitive(toolbar_button(left_, "pane.redo")));
+  EXPECT_FALSE(tol_hive_find_path(*tol_pane_get_hive(left_), "Added").has_value());
 }
 
 // Flattens a menu: "Label=action::target" per item, submenus as "Label>...",
@@ -197,8 +204,8 @@ TEST(PaneMenus, HoldTheirItemsInOrder) {
   for (const char* more : {"|", "Rename=pane.value-rename", "Delete=pane.value-delete"})
     value_expected.emplace_back(more);
 
-  GMenuModel* tree = tol_pane_key_tree_menu_model();
-  GMenuModel* values = tol_pane_value_list_menu_model();
+  GMenuModel* tree = tol_menu_key_tree();
+  GMenuModel* values = tol_menu_value_list();
   std::vector<std::string> tree_items, value_items;
   flatten(tree, "", tree_items);
   flatten(values, "", value_items);
@@ -221,11 +228,11 @@ TEST_F(PaneTest, FilesThatAreNoHiveShowTheErrorEachTimeTheirTabIsActive) {
 
   open_path(left_, tiny);
   EXPECT_EQ(status_title(left_), "Failed to open the file");
-  auto* page = ADW_STATUS_PAGE(left_->status_page);
+  auto* page = ADW_STATUS_PAGE(tol_pane_get_status_page(left_));
   EXPECT_STREQ(adw_status_page_get_description(page), "File is too small — it is not a registry hive");
   EXPECT_STREQ(adw_status_page_get_icon_name(page), "dialog-error-symbolic");
-  EXPECT_TRUE(has_class(left_->status_page, "tol-error"));
-  EXPECT_FALSE(has_class(left_->status_page, "tol-empty"));
+  EXPECT_TRUE(has_class(tol_pane_get_status_page(left_), "tol-error"));
+  EXPECT_FALSE(has_class(tol_pane_get_status_page(left_), "tol-empty"));
   ASSERT_EQ(tol_pane_get_tab_count(left_), 1);
   EXPECT_STREQ(tol_pane_get_tab_path(left_, 0), tiny.c_str());
   EXPECT_FALSE(has_class(tab_boxes(left_)[0], "tol-missing"));
@@ -252,9 +259,9 @@ TEST_F(PaneTest, ALocationWithoutLocalPathOpensNothing) {
   tol_pane_open_file(left_, remote);
   g_object_unref(remote);
   EXPECT_EQ(status_title(left_), "Unsupported location");
-  EXPECT_STREQ(adw_status_page_get_description(ADW_STATUS_PAGE(left_->status_page)),
+  EXPECT_STREQ(adw_status_page_get_description(ADW_STATUS_PAGE(tol_pane_get_status_page(left_))),
                "Tolvane supports local files only.");
-  EXPECT_TRUE(has_class(left_->status_page, "tol-error"));
+  EXPECT_TRUE(has_class(tol_pane_get_status_page(left_), "tol-error"));
   EXPECT_EQ(tol_pane_get_tab_count(left_), 0);
 }
 
@@ -262,12 +269,12 @@ TEST_F(PaneTest, ATabWithoutFileShowsFileUnavailableAndDropsTheComparison) {
   open(left_, key("ROOT", {}, {val("OnlyLeft", 4, tol::test::le32(1))}), "left.hiv");
   open(right_, key("ROOT", {}, {val("OnlyRight", 4, tol::test::le32(2))}), "right.hiv");
   auto right_mark = [&] {
-    auto* item = TOL_VALUE_ITEM(g_list_model_get_item(G_LIST_MODEL(right_->value_store), 0));
+    auto* item = TOL_VALUE_ITEM(g_list_model_get_item(G_LIST_MODEL(tol_value_list_get_model(tol_pane_get_value_list(right_))), 0));
     TolDiffMark mark = tol_value_item_get_diff(item);
     g_object_unref(item);
     return mark;
   };
-  ASSERT_EQ(g_list_model_get_n_items(G_LIST_MODEL(right_->value_store)), 1u);
+  ASSERT_EQ(g_list_model_get_n_items(G_LIST_MODEL(tol_value_list_get_model(tol_pane_get_value_list(right_)))), 1u);
   ASSERT_EQ(right_mark(), TOL_DIFF_ONLY);
 
   int index = tol_pane_add_tab(left_, "SAM", nullptr, false);
@@ -275,13 +282,13 @@ TEST_F(PaneTest, ATabWithoutFileShowsFileUnavailableAndDropsTheComparison) {
   tol_pane_switch_tab(left_, index);
   EXPECT_EQ(tol_pane_get_hive(left_), nullptr);
   EXPECT_EQ(status_title(left_), "File unavailable");
-  auto* page = ADW_STATUS_PAGE(left_->status_page);
+  auto* page = ADW_STATUS_PAGE(tol_pane_get_status_page(left_));
   EXPECT_STREQ(adw_status_page_get_description(page), "File SAM was not found in this location");
   EXPECT_STREQ(adw_status_page_get_icon_name(page), "dialog-warning-symbolic");
-  EXPECT_TRUE(has_class(left_->status_page, "tol-missing"));
-  EXPECT_EQ(label_text(left_->path_label), "(no hive loaded)");
-  EXPECT_EQ(gtk_widget_get_tooltip_text(left_->path_label), nullptr);
-  EXPECT_EQ(g_list_model_get_n_items(G_LIST_MODEL(left_->value_store)), 0u);
+  EXPECT_TRUE(has_class(tol_pane_get_status_page(left_), "tol-missing"));
+  EXPECT_EQ(label_text(tol_pane_get_path_label(left_)), "(no hive loaded)");
+  EXPECT_EQ(gtk_widget_get_tooltip_text(tol_pane_get_path_label(left_)), nullptr);
+  EXPECT_EQ(g_list_model_get_n_items(G_LIST_MODEL(tol_value_list_get_model(tol_pane_get_value_list(left_)))), 0u);
   EXPECT_EQ(tol_pane_get_selected_key(left_), TOL_NO_CELL);
   // The right pane lost its comparison partner.
   EXPECT_EQ(right_mark(), TOL_DIFF_NONE);
@@ -315,24 +322,25 @@ TEST_F(PaneTest, TabBarMarksTheTabsAndClicksSwitchAndClose) {
     EXPECT_EQ(button_label(parts[0]), labels[i]);
     EXPECT_STREQ(gtk_button_get_icon_name(GTK_BUTTON(parts[1])), "window-close-symbolic");
     EXPECT_EQ(tooltip_of(parts[1]), "Close tab");
-    EXPECT_EQ(GPOINTER_TO_INT(g_object_get_data(G_OBJECT(parts[0]), "tol-tab-index")), i);
-    EXPECT_EQ(GPOINTER_TO_INT(g_object_get_data(G_OBJECT(parts[1]), "tol-tab-index")), i);
+    for (GtkWidget* part : parts) {
+      EXPECT_EQ(g_variant_get_int32(gtk_actionable_get_action_target_value(GTK_ACTIONABLE(part))), i);
+    }
+    EXPECT_STREQ(gtk_actionable_get_action_name(GTK_ACTIONABLE(parts[0])), "pane.switch-tab");
+    EXPECT_STREQ(gtk_actionable_get_action_name(GTK_ACTIONABLE(parts[1])), "pane.close-tab");
   }
-  EXPECT_EQ(tabs[2], left_->d->tabs[2]->widget);
+  EXPECT_EQ(tabs[2], tol_tab_bar_get_tab(tol_pane_get_tab_bar(left_), 2));
 
-  // Clicking another tab reads its file from disk again; clicking the active
-  // tab does nothing, so a file changed meanwhile is not read.
+  // Clicking another tab shows its document as it was left: the file is not
+  // read again, so a tab never shows something else than its undo history
+  // refers to.
   std::string a = path("a.hiv");
   replace_hive(key("ROOT", {key("Changed")}), a);
   g_signal_emit_by_name(tab_select_button(tab_boxes(left_)[0]), "clicked");
-  EXPECT_EQ(tol_pane_get_active_tab(left_), 0);
-  EXPECT_EQ(label_text(left_->path_label), a);
-  EXPECT_NE(tree_label(left_, "Changed"), nullptr);
-  replace_hive(key("ROOT", {key("ChangedAgain")}), a);
-  g_signal_emit_by_name(tab_select_button(tab_boxes(left_)[0]), "clicked");
   drain_main_loop();
-  EXPECT_NE(tree_label(left_, "Changed"), nullptr);
-  EXPECT_EQ(tree_label(left_, "ChangedAgain"), nullptr);
+  EXPECT_EQ(tol_pane_get_active_tab(left_), 0);
+  EXPECT_EQ(label_text(tol_pane_get_path_label(left_)), a);
+  EXPECT_NE(tree_label(left_, "First"), nullptr);
+  EXPECT_EQ(tree_label(left_, "Changed"), nullptr);
   EXPECT_TRUE(has_class(tab_boxes(left_)[0], "tol-tab-active"));
 
   // A real click: the button goes with the tab bar it rebuilds.
@@ -354,9 +362,9 @@ TEST_F(PaneTest, APaneHoldsSixteenTabsAtMost) {
   EXPECT_EQ(tol_pane_get_tab_count(left_), 16);
   EXPECT_EQ(tol_pane_get_active_tab(left_), 15);
   EXPECT_EQ(status_title(left_), "Too many tabs");
-  EXPECT_STREQ(adw_status_page_get_description(ADW_STATUS_PAGE(left_->status_page)),
+  EXPECT_STREQ(adw_status_page_get_description(ADW_STATUS_PAGE(tol_pane_get_status_page(left_))),
                "This pane has reached the 16-tab limit — close a tab.");
-  EXPECT_TRUE(has_class(left_->status_page, "tol-error"));
+  EXPECT_TRUE(has_class(tol_pane_get_status_page(left_), "tol-error"));
   EXPECT_EQ(tol_pane_add_tab(left_, "x", nullptr, false), -1);
   EXPECT_EQ(tab_boxes(left_).size(), 16u);
 }
@@ -373,7 +381,7 @@ TEST_F(PaneTest, ClosingTabsKeepsOrMovesTheActiveTab) {
   tol_pane_switch_tab(left_, 1);
   tol_pane_close_tab(left_, 1);
   EXPECT_EQ(active_label(), "c.hiv");
-  EXPECT_EQ(label_text(left_->path_label), path("c.hiv"));
+  EXPECT_EQ(label_text(tol_pane_get_path_label(left_)), path("c.hiv"));
   EXPECT_NE(tree_label(left_, "In_c.hiv"), nullptr);
 
   // A tab before the active one: the same tab stays active.
@@ -398,9 +406,9 @@ TEST_F(PaneTest, ClosingTabsKeepsOrMovesTheActiveTab) {
   EXPECT_EQ(tol_pane_get_active_tab(left_), -1);
   EXPECT_EQ(tol_pane_get_hive(left_), nullptr);
   EXPECT_EQ(status_title(left_), "Empty pane");
-  EXPECT_TRUE(has_class(left_->status_page, "tol-empty"));
-  EXPECT_EQ(label_text(left_->path_label), "(no hive loaded)");
-  EXPECT_EQ(children(left_->tab_box).size(), 1u);
+  EXPECT_TRUE(has_class(tol_pane_get_status_page(left_), "tol-empty"));
+  EXPECT_EQ(label_text(tol_pane_get_path_label(left_)), "(no hive loaded)");
+  EXPECT_EQ(children(GTK_WIDGET(tol_pane_get_tab_bar(left_))).size(), 1u);
 }
 
 TEST_F(PaneTest, SwitchingTabsKeepsTheLastSelectedKey) {
@@ -430,8 +438,8 @@ TEST_F(PaneTest, SwitchingTabsKeepsTheLastSelectedKey) {
 TEST_F(PaneTest, PathLabelShowsThePathAndWarnsOfChangesOnlyInTheLogs) {
   std::string clean = write_hive(key("ROOT", {key("A")}), "clean.hiv");
   open_path(left_, clean);
-  EXPECT_EQ(label_text(left_->path_label), clean);
-  EXPECT_EQ(tooltip_of(left_->path_label), clean);
+  EXPECT_EQ(label_text(tol_pane_get_path_label(left_)), clean);
+  EXPECT_EQ(tooltip_of(tol_pane_get_path_label(left_)), clean);
 
   tol::test::HiveBuilder builder;
   builder.tree(key("ROOT", {key("B")}));
@@ -440,8 +448,8 @@ TEST_F(PaneTest, PathLabelShowsThePathAndWarnsOfChangesOnlyInTheLogs) {
   builder.write_file(dirty);
   open_path(left_, dirty);
   EXPECT_EQ(visible_page(left_), "loaded");
-  EXPECT_EQ(label_text(left_->path_label), dirty);
-  std::string tooltip = tooltip_of(left_->path_label);
+  EXPECT_EQ(label_text(tol_pane_get_path_label(left_)), dirty);
+  std::string tooltip = tooltip_of(tol_pane_get_path_label(left_));
   EXPECT_EQ(tooltip.rfind(dirty, 0), 0u) << tooltip;
   EXPECT_NE(tooltip.find("transaction logs (.LOG1/.LOG2) that could not be applied (no log files)"),
             std::string::npos)
@@ -453,7 +461,7 @@ TEST_F(PaneTest, PathLabelShowsThePathAndWarnsOfChangesOnlyInTheLogs) {
 
   // Back on the clean hive the warning is gone.
   tol_pane_switch_tab(left_, 0);
-  EXPECT_EQ(tooltip_of(left_->path_label), clean);
+  EXPECT_EQ(tooltip_of(tol_pane_get_path_label(left_)), clean);
 
   // With its log beside it the same kind of hive opens as Windows would load it.
   tol::test::HiveBuilder after;
@@ -468,7 +476,7 @@ TEST_F(PaneTest, PathLabelShowsThePathAndWarnsOfChangesOnlyInTheLogs) {
                                       tol::test::new_format_log(builder.image(), 8, {entry}));
   open_path(left_, recovered);
   EXPECT_TRUE(toast_shown(overlay_, "Applied 1 change from the transaction logs"));
-  tooltip = tooltip_of(left_->path_label);
+  tooltip = tooltip_of(tol_pane_get_path_label(left_));
   EXPECT_NE(tooltip.find("Applied 1 change from the transaction logs (1 entry applied from "
                          "recovered.hiv.LOG1"),
             std::string::npos)
@@ -499,14 +507,14 @@ TEST_F(PaneTest, CopiesTheSelectedKeyPathWithTheRootAsABackslash) {
 }
 
 TEST_F(PaneTest, SecondaryClickOpensTheKeyMenuOnlyWithAHive) {
-  GtkWidget* view = left_->key_tree_view;
+  GtkWidget* view = tol_pane_get_key_tree_view(left_);
   // The tree sits behind the status page while there is no hive; show it so
   // that the press reaches it.
-  gtk_stack_set_visible_child_name(GTK_STACK(left_->stack), "loaded");
+  gtk_stack_set_visible_child_name(GTK_STACK(GTK_WIDGET(gtk_widget_get_ancestor(tol_pane_get_key_tree_view(left_), GTK_TYPE_STACK))), "loaded");
   drain_main_loop();
   if (!click_widget(window_, view, 60, 60, 3))
     GTEST_SKIP() << "cannot send clicks";
-  EXPECT_FALSE(gtk_widget_get_visible(left_->key_tree_menu));
+  EXPECT_FALSE(gtk_widget_get_visible(tol_key_tree_get_menu(tol_pane_get_key_tree(left_))));
 
   open(left_, key("ROOT", {key("Select"), key("Software")}), "menu.hiv");
   select(left_, "Software");
@@ -519,19 +527,20 @@ TEST_F(PaneTest, SecondaryClickOpensTheKeyMenuOnlyWithAHive) {
     ASSERT_TRUE(click_widget(window_, other_row, 5, 5, 3));
     const gint64 until = g_get_monotonic_time() + 5 * G_USEC_PER_SEC;
     shown = iterate_until([&] {
-      return gtk_widget_get_visible(left_->key_tree_menu) || g_get_monotonic_time() > until;
-    }) && gtk_widget_get_visible(left_->key_tree_menu);
+      return gtk_widget_get_visible(tol_key_tree_get_menu(tol_pane_get_key_tree(left_))) || g_get_monotonic_time() > until;
+    }) && gtk_widget_get_visible(tol_key_tree_get_menu(tol_pane_get_key_tree(left_)));
   }
   EXPECT_TRUE(shown);
   EXPECT_EQ(selected_path(left_), "Software");
   EXPECT_TRUE(is_inside(focus_of(window_), view));
-  gtk_popover_popdown(GTK_POPOVER(left_->key_tree_menu));
+  gtk_popover_popdown(GTK_POPOVER(tol_key_tree_get_menu(tol_pane_get_key_tree(left_))));
 }
 
 // ---- Undo ----------------------------------------------------------------------------------
 
-TEST_F(PaneTest, UndoPutsTheLastSnapshotBackOnDisk) {
-  g_signal_emit_by_name(left_->undo_button, "clicked");
+TEST_F(PaneTest, UndoAndRedoGoBackOnDiskAndKeepTheViews) {
+  g_signal_emit_by_name(toolbar_button(left_, "pane.undo"), "clicked");
+  EXPECT_FALSE(tol_pane_undo(left_, true));
   EXPECT_TRUE(toast_shown(overlay_, "Nothing to undo"));
 
   open(left_, key("ROOT", {key("Keep", {key("Inner")})}), "undo.hiv");
@@ -539,60 +548,79 @@ TEST_F(PaneTest, UndoPutsTheLastSnapshotBackOnDisk) {
   Bytes before = file_bytes(file);
   select(left_, "Keep\\Inner");
 
-  // One change the way an editing command makes it: snapshot, change, save, reload.
-  tol_undo_push(left_);
-  TolHive* hive = tol_pane_get_hive(left_);
-  ASSERT_TRUE(tol_hive_create_key(*hive, hive->root_cell, "Added").has_value());
-  ASSERT_TRUE(tol_hive_save(*hive, nullptr));
-  tol_pane_reload(left_);
+  TolCommit commit;
+  commit.operation = [](TolHive& hive, GError** error) {
+    return tol_hive_create_key(hive, hive.root_cell, "Added", error).has_value();
+  };
+  commit.change = TolChange{TolChangeKind::subkeys, tol_pane_get_hive(left_)->root_cell};
+  ASSERT_EQ(tol_pane_commit(left_, commit), TolCommitResult::kDone);
+  const Bytes after = file_bytes(file);
   EXPECT_EQ(selected_path(left_), "Keep\\Inner");
   drain_main_loop();
   ASSERT_NE(tree_label(left_, "Added"), nullptr);
 
-  // Another tab's journal is its own.
+  // Another file's history is its own.
   open(left_, key("ROOT"), "other.hiv");
   EXPECT_FALSE(tol_pane_undo(left_, false));
   tol_pane_switch_tab(left_, 0);
 
   tol_pane_focus_tree(left_);
+  drain_main_loop();
   if (!press_keys(window_, {"ctrl+z"}))
     GTEST_SKIP() << "cannot send keys";
   EXPECT_EQ(file_bytes(file).size(), before.size());
-  TolHive* restored = tol_pane_get_hive(left_);
-  ASSERT_NE(restored, nullptr);
-  EXPECT_FALSE(tol_hive_find_path(*restored, "Added").has_value());
+  EXPECT_FALSE(tol_hive_find_path(*tol_pane_get_hive(left_), "Added").has_value());
   EXPECT_EQ(selected_path(left_), "Keep\\Inner");
   drain_main_loop();
   EXPECT_EQ(tree_label(left_, "Added"), nullptr);
-  EXPECT_TRUE(is_inside(focus_of(window_), left_->key_tree_view)) << "the reload took the focus away";
-  EXPECT_TRUE(left_->d->tabs[0]->journal.snapshots.empty());
+  EXPECT_NE(tree_label(left_, "Inner"), nullptr) << "the expanded rows stay expanded";
+  EXPECT_TRUE(is_inside(focus_of(window_), tol_pane_get_key_tree_view(left_)));
   EXPECT_FALSE(tol_pane_undo(left_, false));
+
+  ASSERT_TRUE(press_keys(window_, {"ctrl+shift+z"}));
+  EXPECT_EQ(file_bytes(file).size(), after.size());
+  EXPECT_TRUE(tol_hive_find_path(*tol_pane_get_hive(left_), "Added").has_value());
+  drain_main_loop();
+  EXPECT_NE(tree_label(left_, "Added"), nullptr);
+  EXPECT_EQ(selected_path(left_), "Keep\\Inner");
+  EXPECT_FALSE(tol_pane_redo(left_, false));
 }
 
-// A reload replaces the rows that held the focus; the keyboard stays in the
-// view it was in, or the next key would act on the other pane.
-TEST_F(PaneTest, ReloadKeepsTheFocusInTheViewThatHadIt) {
+// A change replaces rows; the keyboard stays in the view it was in, or the
+// next key would act on the other pane.
+TEST_F(PaneTest, ChangesKeepTheFocusInTheViewThatHadIt) {
   open(left_, key("ROOT", {key("Keep", {}, {val("A", 4, tol::test::le32(1)), val("B", 4, tol::test::le32(2))})}), "focus.hiv");
   open(right_, key("ROOT"), "other-focus.hiv");
   select(left_, "Keep");
   drain_main_loop();
+  const auto change = [&](const char* name, TolChangeKind kind) {
+    TolHive* hive = tol_pane_get_hive(left_);
+    const std::uint32_t keep = *tol_hive_find_path(*hive, "Keep");
+    TolCommit commit;
+    commit.operation = [&](TolHive& h, GError** error) {
+      return kind == TolChangeKind::values
+                 ? tol_hive_set_value(h, keep, name, 4, tol::test::le32(7), error)
+                 : tol_hive_create_key(h, keep, name, error).has_value();
+    };
+    commit.change = TolChange{kind, keep};
+    ASSERT_EQ(tol_pane_commit(left_, commit), TolCommitResult::kDone);
+    drain_main_loop();
+  };
 
   tol_pane_focus_tree(left_);
-  tol_pane_reload(left_);
-  drain_main_loop();
-  EXPECT_TRUE(is_inside(focus_of(window_), left_->key_tree_view));
+  change("Sub", TolChangeKind::subkeys);
+  EXPECT_TRUE(is_inside(focus_of(window_), tol_pane_get_key_tree_view(left_)));
   EXPECT_EQ(selected_path(left_), "Keep");
 
-  ASSERT_TRUE(gtk_widget_grab_focus(left_->value_list_view));
-  tol_pane_reload(left_);
-  drain_main_loop();
-  EXPECT_TRUE(is_inside(focus_of(window_), left_->value_list_view));
+  ASSERT_TRUE(gtk_widget_grab_focus(tol_pane_get_value_list_view(left_)));
+  change("C", TolChangeKind::values);
+  EXPECT_TRUE(is_inside(focus_of(window_), tol_pane_get_value_list_view(left_)));
+  EXPECT_EQ(g_list_model_get_n_items(tol_value_list_get_model(tol_pane_get_value_list(left_))), 3u);
 
   // A pane without the focus does not take it.
   tol_pane_focus_tree(right_);
-  tol_pane_reload(left_);
-  drain_main_loop();
-  EXPECT_TRUE(is_inside(focus_of(window_), right_->key_tree_view));
+  change("D", TolChangeKind::values);
+  EXPECT_TRUE(is_inside(focus_of(window_), tol_pane_get_key_tree_view(right_)));
 }
 
 // ---- Preconditions ----------------------------------------------------------------------------

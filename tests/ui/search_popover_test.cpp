@@ -79,16 +79,16 @@ class SearchPopoverTest : public TwoPaneTest {
   // Sets the query and the five options, then runs it as the "Search" button does.
   void search(const char* text, bool keys = true, bool values = true, bool data = true,
               bool whole = false, bool regex = false) {
-    gtk_editable_set_text(GTK_EDITABLE(left_->search_entry), text);
-    gtk_check_button_set_active(GTK_CHECK_BUTTON(left_->search_keys), keys);
-    gtk_check_button_set_active(GTK_CHECK_BUTTON(left_->search_values), values);
-    gtk_check_button_set_active(GTK_CHECK_BUTTON(left_->search_data), data);
-    gtk_check_button_set_active(GTK_CHECK_BUTTON(left_->search_whole), whole);
-    gtk_check_button_set_active(GTK_CHECK_BUTTON(left_->search_regex), regex);
-    g_signal_emit_by_name(button_labelled(left_->search_popover, "Search"), "clicked");
+    gtk_editable_set_text(GTK_EDITABLE(tol_search_popover_get_part(tol_pane_get_search_popover(left_), TolSearchPart::entry)), text);
+    gtk_check_button_set_active(GTK_CHECK_BUTTON(tol_search_popover_get_part(tol_pane_get_search_popover(left_), TolSearchPart::keys)), keys);
+    gtk_check_button_set_active(GTK_CHECK_BUTTON(tol_search_popover_get_part(tol_pane_get_search_popover(left_), TolSearchPart::values)), values);
+    gtk_check_button_set_active(GTK_CHECK_BUTTON(tol_search_popover_get_part(tol_pane_get_search_popover(left_), TolSearchPart::data)), data);
+    gtk_check_button_set_active(GTK_CHECK_BUTTON(tol_search_popover_get_part(tol_pane_get_search_popover(left_), TolSearchPart::whole)), whole);
+    gtk_check_button_set_active(GTK_CHECK_BUTTON(tol_search_popover_get_part(tol_pane_get_search_popover(left_), TolSearchPart::regex)), regex);
+    g_signal_emit_by_name(button_labelled(GTK_WIDGET(tol_pane_get_search_popover(left_)), "Search"), "clicked");
   }
 
-  std::vector<GtkWidget*> rows() { return children(left_->search_list); }
+  std::vector<GtkWidget*> rows() { return children(tol_search_popover_get_part(tol_pane_get_search_popover(left_), TolSearchPart::results)); }
 
   std::vector<Hit> hits() {
     std::vector<Hit> out;
@@ -105,15 +105,15 @@ class SearchPopoverTest : public TwoPaneTest {
     return out;
   }
 
-  std::string status() { return gtk_label_get_text(GTK_LABEL(left_->search_status)); }
+  std::string status() { return gtk_label_get_text(GTK_LABEL(tol_search_popover_get_part(tol_pane_get_search_popover(left_), TolSearchPart::status))); }
 };
 
 TEST_F(SearchPopoverTest, IsBuiltWithItsTextsAndDefaults) {
-  GtkWidget* popover = left_->search_popover;
+  GtkWidget* popover = GTK_WIDGET(tol_pane_get_search_popover(left_));
   ASSERT_TRUE(GTK_IS_POPOVER(popover));
-  EXPECT_EQ(gtk_widget_get_parent(popover), left_->search_button);
-  EXPECT_TRUE(GTK_IS_SEARCH_ENTRY(left_->search_entry));
-  EXPECT_STREQ(placeholder_of(left_->search_entry), "Search…");
+  EXPECT_EQ(gtk_widget_get_parent(popover), toolbar_button(left_, "pane.search"));
+  EXPECT_TRUE(GTK_IS_SEARCH_ENTRY(tol_search_popover_get_part(tol_pane_get_search_popover(left_), TolSearchPart::entry)));
+  EXPECT_STREQ(placeholder_of(tol_search_popover_get_part(tol_pane_get_search_popover(left_), TolSearchPart::entry)), "Search…");
   const std::pair<const char*, bool> checks[] = {{"Keys", true},        {"Values", true},
                                                  {"Data", true},        {"Whole text", false},
                                                  {"Regex (PCRE2)", false}};
@@ -126,11 +126,11 @@ TEST_F(SearchPopoverTest, IsBuiltWithItsTextsAndDefaults) {
   ASSERT_NE(run, nullptr);
   EXPECT_TRUE(gtk_widget_has_css_class(run, "suggested-action"));
   EXPECT_EQ(status(), "");
-  EXPECT_EQ(gtk_list_box_get_selection_mode(GTK_LIST_BOX(left_->search_list)), GTK_SELECTION_NONE);
+  EXPECT_EQ(gtk_list_box_get_selection_mode(GTK_LIST_BOX(tol_search_popover_get_part(tol_pane_get_search_popover(left_), TolSearchPart::results))), GTK_SELECTION_NONE);
 
   tol_pane_show_search(left_);
   EXPECT_TRUE(gtk_widget_get_visible(popover));
-  EXPECT_TRUE(focus_inside(left_->search_entry));
+  EXPECT_TRUE(focus_inside(tol_search_popover_get_part(tol_pane_get_search_popover(left_), TolSearchPart::entry)));
 }
 
 TEST_F(SearchPopoverTest, ReportsAMissingHiveAndIgnoresAnEmptyQuery) {
@@ -157,7 +157,8 @@ TEST_F(SearchPopoverTest, ListsHitsInTreeOrderUnderTheCheckedOptions) {
   };
   EXPECT_EQ(hits(), all);
   EXPECT_EQ(status(), "Found: 5");
-  EXPECT_EQ(left_->d->search_results.use_count(), 1) << "the pane keeps the results";
+  EXPECT_EQ(tol_search_popover_result_count(tol_pane_get_search_popover(left_)), 5u)
+      << "the popover keeps the results its rows point into";
 
   search("run", /*keys=*/false, /*values=*/true, /*data=*/false);
   EXPECT_EQ(hits(), (std::vector<Hit>{{"RunOnce = \\Software\\Run", "REG_DWORD"}}));
@@ -203,8 +204,8 @@ TEST_F(SearchPopoverTest, StopsAtFiveHundredHits) {
 
 TEST_F(SearchPopoverTest, EnterInTheEntryRunsTheSearch) {
   open_sample();
-  gtk_editable_set_text(GTK_EDITABLE(left_->search_entry), "runway");
-  g_signal_emit_by_name(left_->search_entry, "activate");
+  gtk_editable_set_text(GTK_EDITABLE(tol_search_popover_get_part(tol_pane_get_search_popover(left_), TolSearchPart::entry)), "runway");
+  g_signal_emit_by_name(tol_search_popover_get_part(tol_pane_get_search_popover(left_), TolSearchPart::entry), "activate");
   EXPECT_EQ(hits(), (std::vector<Hit>{{"\\Software\\Runway", "key"}}));
 }
 
@@ -214,14 +215,14 @@ TEST_F(SearchPopoverTest, ActivatingAHitSelectsItsKeyAndClosesThePopover) {
   tol_pane_show_search(left_);
   search("here");  // the default value of Other
   ASSERT_EQ(rows().size(), 1u);
-  ASSERT_TRUE(gtk_widget_get_visible(left_->search_popover));
+  ASSERT_TRUE(gtk_widget_get_visible(GTK_WIDGET(tol_pane_get_search_popover(left_))));
 
-  g_signal_emit_by_name(left_->search_list, "row-activated", rows()[0]);
+  g_signal_emit_by_name(tol_search_popover_get_part(tol_pane_get_search_popover(left_), TolSearchPart::results), "row-activated", rows()[0]);
   std::string selected;
   ASSERT_TRUE(tol_pane_get_selected_key_path(left_, selected));
   EXPECT_EQ(selected, "Other");
-  EXPECT_FALSE(gtk_widget_get_visible(left_->search_popover));
-  EXPECT_EQ(g_list_model_get_n_items(G_LIST_MODEL(left_->value_store)), 2u)
+  EXPECT_FALSE(gtk_widget_get_visible(GTK_WIDGET(tol_pane_get_search_popover(left_))));
+  EXPECT_EQ(g_list_model_get_n_items(G_LIST_MODEL(tol_value_list_get_model(tol_pane_get_value_list(left_)))), 2u)
       << "the value list shows the hit's key";
 
   // The rows outlive the hive they came from: in another hive without that
@@ -231,16 +232,16 @@ TEST_F(SearchPopoverTest, ActivatingAHitSelectsItsKeyAndClosesThePopover) {
   open(left_, key("ROOT", {key("Software")}), "other.hiv");
   select(left_, "Software");
   tol_pane_show_search(left_);
-  g_signal_emit_by_name(left_->search_list, "row-activated", rows()[0]);
+  g_signal_emit_by_name(tol_search_popover_get_part(tol_pane_get_search_popover(left_), TolSearchPart::results), "row-activated", rows()[0]);
   ASSERT_TRUE(tol_pane_get_selected_key_path(left_, selected));
   EXPECT_EQ(selected, "Software");
-  EXPECT_FALSE(gtk_widget_get_visible(left_->search_popover));
+  EXPECT_FALSE(gtk_widget_get_visible(GTK_WIDGET(tol_pane_get_search_popover(left_))));
 }
 
 TEST_F(SearchPopoverTest, ReplacePopoverWidgetsAndTheirState) {
-  GtkWidget* popover = left_->replace_popover;
-  EXPECT_STREQ(placeholder_of(left_->replace_find), "Find…");
-  EXPECT_STREQ(placeholder_of(left_->replace_with), "Replace with…");
+  GtkWidget* popover = GTK_WIDGET(tol_pane_get_replace_popover(left_));
+  EXPECT_STREQ(placeholder_of(tol_replace_popover_get_part(tol_pane_get_replace_popover(left_), TolReplacePart::find)), "Find…");
+  EXPECT_STREQ(placeholder_of(tol_replace_popover_get_part(tol_pane_get_replace_popover(left_), TolReplacePart::with)), "Replace with…");
   const std::pair<const char*, bool> checks[] = {{"Value names", false}, {"Text data", true},
                                                  {"Match case", false},  {"Whole text", false},
                                                  {"Regex", false}};
@@ -259,7 +260,7 @@ TEST_F(SearchPopoverTest, ReplacePopoverWidgetsAndTheirState) {
 
   tol_pane_show_replace(left_);
   EXPECT_TRUE(gtk_widget_get_visible(popover));
-  EXPECT_TRUE(focus_inside(left_->replace_find));
+  EXPECT_TRUE(focus_inside(tol_replace_popover_get_part(tol_pane_get_replace_popover(left_), TolReplacePart::find)));
 }
 
 }  // namespace

@@ -11,7 +11,13 @@
 #include <vector>
 
 #include "hive_builder.h"
-#include "ui/pane_private.h"
+#include "ui/accels.h"
+#include "ui/pane.h"
+#include "ui/key_tree.h"
+#include "ui/replace_popover.h"
+#include "ui/search_popover.h"
+#include "ui/tab_bar.h"
+#include "ui/value_list.h"
 #include "ui_test_util.h"
 
 namespace tol_test {
@@ -68,6 +74,8 @@ class TwoPaneTest : public ::testing::Test {
     tol_pane_set_toast_overlay(right_, overlay_);
     adw_toast_overlay_set_child(overlay_, box);
     gtk_window_set_child(GTK_WINDOW(window_), GTK_WIDGET(overlay_));
+    // The window's keys, as the main window binds them.
+    gtk_widget_add_controller(window_, tol_accels_controller_new());
     gtk_window_present(GTK_WINDOW(window_));
     iterate_until([&] { return gtk_widget_get_mapped(window_); });
   }

@@ -47,6 +47,17 @@ inline GtkWidget* find_first(GtkWidget* root, GType type) {
 }
 
 // Every toplevel window; the pointers are valid until a window is destroyed.
+// The button below `root`, outside popovers, that runs `action`, or null.
+inline GtkWidget* toolbar_button(gpointer root, const char* action) {
+  for (GtkWidget* button : find_all(GTK_WIDGET(root), GTK_TYPE_BUTTON)) {
+    const char* name = gtk_actionable_get_action_name(GTK_ACTIONABLE(button));
+    if (name != nullptr && g_str_equal(name, action) &&
+        gtk_widget_get_ancestor(button, GTK_TYPE_POPOVER) == nullptr)
+      return button;
+  }
+  return nullptr;
+}
+
 inline std::vector<GtkWindow*> toplevels() {
   std::vector<GtkWindow*> out;
   GListModel* list = gtk_window_get_toplevels();

@@ -21,7 +21,7 @@ class UndoTest : public TwoPaneTest {
   }
 
   void click_undo() {
-    g_signal_emit_by_name(left_->undo_button, "clicked");
+    g_signal_emit_by_name(toolbar_button(left_, "pane.undo"), "clicked");
     drain_main_loop();
   }
 };
@@ -41,9 +41,10 @@ TEST_F(UndoTest, TenStepsDeepAndTheEleventhHasNothingToUndo) {
     EXPECT_TRUE(key_on_disk(file, "K" + std::to_string(i - 1)));
     EXPECT_EQ(snapshots(left_), static_cast<std::size_t>(i - 1));
   }
-  click_undo();
+  EXPECT_FALSE(gtk_widget_get_sensitive(toolbar_button(left_, "pane.undo")));
+  EXPECT_FALSE(tol_pane_undo(left_, true));
   EXPECT_TRUE(toast_taken(overlay_, "Nothing to undo"));
-  // The first change's snapshot fell out of the journal: it stays.
+  // The first change's step fell out of the journal: it stays.
   EXPECT_TRUE(key_on_disk(file, "K0"));
   EXPECT_FALSE(tol_hive_find_path(*tol_pane_get_hive(left_), "K1").has_value());
 }
@@ -64,7 +65,7 @@ TEST_F(UndoTest, EachTabUndoesItsOwnChangesAcrossSwitches) {
   EXPECT_TRUE(toast_taken(overlay_, "Last change undone"));
   EXPECT_FALSE(key_on_disk(first, "InFirst"));
   EXPECT_TRUE(key_on_disk(second, "InSecond"));
-  click_undo();
+  EXPECT_FALSE(tol_pane_undo(left_, true));
   EXPECT_TRUE(toast_taken(overlay_, "Nothing to undo"));
 
   tol_pane_switch_tab(left_, 1);
@@ -95,7 +96,7 @@ TEST_F(UndoTest, AnUndoWhoseSaveFailsKeepsItsStep) {
   EXPECT_TRUE(key_on_disk(file, "Kept"));
   EXPECT_TRUE(tol_hive_find_path(*tol_pane_get_hive(left_), "Kept").has_value());
   drain_main_loop();
-  EXPECT_NE(find_label(left_->key_tree_view, "Kept"), nullptr);
+  EXPECT_NE(find_label(tol_pane_get_key_tree_view(left_), "Kept"), nullptr);
 
   click_undo();
   EXPECT_TRUE(toast_taken(overlay_, "Last change undone"));

@@ -31,12 +31,9 @@ class ValueTest : public TwoPaneTest {
   static GtkWidget* value_alert() {
     GtkWidget* found = nullptr;
     iterate_until([&] {
-      for (GtkWindow* window : toplevels()) {
-        std::vector<GtkWidget*> all = find_all(GTK_WIDGET(window), GTK_TYPE_WIDGET);
-        for (GtkWidget* widget : all)
-          if (g_object_get_data(G_OBJECT(widget), "tol-value-name") != nullptr)
-            found = widget;
-      }
+      for (GtkWindow* window : toplevels())
+        if (ADW_IS_MESSAGE_DIALOG(window) && gtk_widget_get_visible(GTK_WIDGET(window)))
+          found = GTK_WIDGET(window);
       return found != nullptr;
     });
     return found;
@@ -84,7 +81,7 @@ class ValueTest : public TwoPaneTest {
   // The row names of the pane's value list ("" for the default value).
   static std::vector<std::string> row_names(TolPane* pane) {
     std::vector<std::string> names;
-    GListModel* model = G_LIST_MODEL(pane->value_store);
+    GListModel* model = G_LIST_MODEL(tol_value_list_get_model(tol_pane_get_value_list(pane)));
     for (guint i = 0; i < g_list_model_get_n_items(model); ++i) {
       auto* item = TOL_VALUE_ITEM(g_list_model_get_item(model, i));
       names.push_back(tol_value_item_get_name(item));
@@ -94,7 +91,7 @@ class ValueTest : public TwoPaneTest {
   }
 
   static TolValueItem* row(TolPane* pane, const std::string& name) {
-    GListModel* model = G_LIST_MODEL(pane->value_store);
+    GListModel* model = G_LIST_MODEL(tol_value_list_get_model(tol_pane_get_value_list(pane)));
     for (guint i = 0; i < g_list_model_get_n_items(model); ++i) {
       auto* item = TOL_VALUE_ITEM(g_list_model_get_item(model, i));
       g_object_unref(item);  // the store keeps it
@@ -115,7 +112,7 @@ class ValueTest : public TwoPaneTest {
   static void select_value(TolPane* pane, const std::string& name) {
     guint position = row_position(pane, name);
     ASSERT_NE(position, GTK_INVALID_LIST_POSITION) << "no row " << name;
-    gtk_single_selection_set_selected(pane->value_selection, position);
+    gtk_single_selection_set_selected(tol_value_list_get_selection(tol_pane_get_value_list(pane)), position);
     drain_main_loop();
   }
 

@@ -1,5 +1,6 @@
 // The value list of real panes: rows, their texts and icons, the tint against
 // the other pane's selected key, copying a value and the list's keys and menu.
+#include "edit_commands_util.h"
 #include "two_pane_fixture.h"
 #include "ui/value_item.h"
 
@@ -30,7 +31,7 @@ struct Row {
 
 std::vector<Row> rows_of(TolPane* pane) {
   std::vector<Row> rows;
-  GListModel* model = G_LIST_MODEL(pane->value_store);
+  GListModel* model = G_LIST_MODEL(tol_value_list_get_model(tol_pane_get_value_list(pane)));
   for (guint i = 0; i < g_list_model_get_n_items(model); ++i) {
     auto* item = TOL_VALUE_ITEM(g_list_model_get_item(model, i));
     rows.push_back({tol_value_item_get_display_name(item), tol_value_item_get_type_text(item),
@@ -68,36 +69,19 @@ std::string diff_class(GtkWidget* box) {
   return only ? "only" : changed ? "changed" : "";
 }
 
-// The capture-phase shortcut of the value list for a key, run as if pressed;
-// returns whether the list reported the key as handled.
+// A key pressed with the focus in the value list, as the window's accelerator
+// table runs it; returns whether a command took it.
 bool press(TolPane* pane, guint keyval, GdkModifierType modifiers = GdkModifierType(0)) {
-  GtkWidget* view = pane->value_list_view;
-  GListModel* controllers = gtk_widget_observe_controllers(view);
-  bool handled = false;
-  bool found = false;
-  for (guint i = 0; i < g_list_model_get_n_items(controllers) && !found; ++i) {
-    auto* controller = GTK_EVENT_CONTROLLER(g_list_model_get_item(controllers, i));
-    if (GTK_IS_SHORTCUT_CONTROLLER(controller) &&
-        gtk_event_controller_get_propagation_phase(controller) == GTK_PHASE_CAPTURE) {
-      GListModel* shortcuts = G_LIST_MODEL(controller);
-      for (guint j = 0; j < g_list_model_get_n_items(shortcuts) && !found; ++j) {
-        auto* shortcut = GTK_SHORTCUT(g_list_model_get_item(shortcuts, j));
-        GtkShortcutTrigger* trigger = gtk_shortcut_get_trigger(shortcut);
-        if (GTK_IS_KEYVAL_TRIGGER(trigger) &&
-            gtk_keyval_trigger_get_keyval(GTK_KEYVAL_TRIGGER(trigger)) == keyval &&
-            gtk_keyval_trigger_get_modifiers(GTK_KEYVAL_TRIGGER(trigger)) == modifiers) {
-          found = true;
-          handled = gtk_shortcut_action_activate(gtk_shortcut_get_action(shortcut),
-                                                 GTK_SHORTCUT_ACTION_EXCLUSIVE, view, nullptr);
-        }
-        g_object_unref(shortcut);
-      }
-    }
-    g_object_unref(controller);
+  gtk_widget_grab_focus(tol_pane_get_value_list_view(pane));
+  GtkWidget* window = GTK_WIDGET(gtk_widget_get_root(GTK_WIDGET(pane)));
+  for (const TolAccel& accel : tol_accels()) {
+    g_autoptr(GtkShortcutTrigger) trigger = gtk_shortcut_trigger_parse_string(accel.trigger);
+    if (gtk_keyval_trigger_get_keyval(GTK_KEYVAL_TRIGGER(trigger)) == keyval &&
+        gtk_keyval_trigger_get_modifiers(GTK_KEYVAL_TRIGGER(trigger)) == modifiers)
+      return tol_accel_run(window, accel, true);
   }
-  g_object_unref(controllers);
-  EXPECT_TRUE(found) << "no shortcut for key " << keyval;
-  return handled;
+  ADD_FAILURE() << "no accelerator for key " << keyval;
+  return false;
 }
 
 GtkGesture* secondary_gesture(GtkWidget* view) {
@@ -277,12 +261,11 @@ TEST_F(ValueListTest, CopiesTheSelectedValueAsShown) {
   select(left_, "");
   gdk_clipboard_set_text(gtk_widget_get_clipboard(window_), "before");
 
-  // Nothing selected: the key is left to others and the clipboard is kept.
-  gtk_widget_grab_focus(left_->value_list_view);
-  EXPECT_FALSE(press(left_, GDK_KEY_c, GDK_CONTROL_MASK));
+  // Nothing selected: the clipboard is kept.
+  press(left_, GDK_KEY_c, GDK_CONTROL_MASK);
   EXPECT_EQ(clipboard_text(), "before");
 
-  gtk_selection_model_select_item(GTK_SELECTION_MODEL(left_->value_selection), 0, TRUE);
+  gtk_selection_model_select_item(GTK_SELECTION_MODEL(tol_value_list_get_selection(tol_pane_get_value_list(left_))), 0, TRUE);
   EXPECT_TRUE(press(left_, GDK_KEY_c, GDK_CONTROL_MASK));
   EXPECT_EQ(clipboard_text(), "(Default)\tREG_SZ\tabc");
   EXPECT_TRUE(iterate_until(
@@ -290,41 +273,53 @@ TEST_F(ValueListTest, CopiesTheSelectedValueAsShown) {
 
   // The data as the list shows it, cut after 200 characters; and the window's
   // copy command picks the value because the focus is in the list.
-  gtk_selection_model_select_item(GTK_SELECTION_MODEL(left_->value_selection), 1, TRUE);
+  gtk_selection_model_select_item(GTK_SELECTION_MODEL(tol_value_list_get_selection(tol_pane_get_value_list(left_))), 1, TRUE);
   ASSERT_TRUE(tol_pane_focus_in_value_list(left_));
   tol_pane_copy_selected(left_);
   EXPECT_EQ(clipboard_text(), "Long\tREG_SZ\t" + std::string(200, 'y') + "...");
 }
 
-TEST_F(ValueListTest, KeysAreHandledOnlyWhenTheyDoSomething) {
+TEST_F(ValueListTest, KeysInTheListActOnTheSelectedValue) {
   open(left_, key("Root", {}, {val("A", kSz, utf16le_sz("a"))}), "keys.hiv");
   select(left_, "");
-  ASSERT_EQ(gtk_single_selection_get_selected(left_->value_selection), GTK_INVALID_LIST_POSITION)
+  ASSERT_EQ(gtk_single_selection_get_selected(tol_value_list_get_selection(tol_pane_get_value_list(left_))), GTK_INVALID_LIST_POSITION)
       << "a refreshed list starts without a selected value";
 
-  EXPECT_FALSE(press(left_, GDK_KEY_F2));
-  EXPECT_FALSE(press(left_, GDK_KEY_Delete));
+  // Without a selected value F2 and Delete open nothing.
+  press(left_, GDK_KEY_F2);
+  press(left_, GDK_KEY_Delete);
+  drain_main_loop();
+  EXPECT_EQ(shown_dialog("Rename value"), nullptr);
+  EXPECT_EQ(shown_alert(), nullptr);
   EXPECT_TRUE(press(left_, GDK_KEY_F7));
-  EXPECT_FALSE(press(left_, GDK_KEY_z, GDK_CONTROL_MASK)) << "nothing to undo";
+  GtkWidget* dialog = GTK_WIDGET(wait_for_dialog("New key (under the selected key)"));
+  ASSERT_NE(dialog, nullptr);
+  gtk_window_destroy(GTK_WINDOW(dialog));
 
-  gtk_selection_model_select_item(GTK_SELECTION_MODEL(left_->value_selection), 0, TRUE);
+  gtk_selection_model_select_item(GTK_SELECTION_MODEL(tol_value_list_get_selection(tol_pane_get_value_list(left_))), 0, TRUE);
   EXPECT_TRUE(press(left_, GDK_KEY_F2));
+  dialog = GTK_WIDGET(wait_for_dialog("Rename value"));
+  ASSERT_NE(dialog, nullptr);
+  gtk_window_destroy(GTK_WINDOW(dialog));
   EXPECT_TRUE(press(left_, GDK_KEY_Delete));
-  EXPECT_EQ(rows_of(left_).size(), 1u) << "deleting values is not available yet";
+  GtkWidget* alert = wait_for_alert();
+  ASSERT_NE(alert, nullptr);
+  tol_compat_alert_respond(alert, "cancel");
+  EXPECT_EQ(rows_of(left_).size(), 1u);
 
   EXPECT_TRUE(press(left_, GDK_KEY_f, GDK_CONTROL_MASK));
-  EXPECT_TRUE(gtk_widget_get_visible(left_->search_popover));
-  gtk_popover_popdown(GTK_POPOVER(left_->search_popover));
+  EXPECT_TRUE(gtk_widget_get_visible(GTK_WIDGET(tol_pane_get_search_popover(left_))));
+  gtk_popover_popdown(GTK_POPOVER(GTK_WIDGET(tol_pane_get_search_popover(left_))));
   EXPECT_TRUE(press(left_, GDK_KEY_h, GDK_CONTROL_MASK));
-  EXPECT_TRUE(gtk_widget_get_visible(left_->replace_popover));
-  gtk_popover_popdown(GTK_POPOVER(left_->replace_popover));
+  EXPECT_TRUE(gtk_widget_get_visible(GTK_WIDGET(tol_pane_get_replace_popover(left_))));
+  gtk_popover_popdown(GTK_POPOVER(GTK_WIDGET(tol_pane_get_replace_popover(left_))));
 }
 
 TEST_F(ValueListTest, SecondaryClickOpensTheMenuOnlyWithAHive) {
   GtkWidget* view = tol_pane_get_value_list_view(left_);
   GtkGesture* gesture = secondary_gesture(view);
   ASSERT_NE(gesture, nullptr);
-  GtkWidget* menu = left_->value_list_menu;
+  GtkWidget* menu = tol_value_list_get_menu(tol_pane_get_value_list(left_));
   ASSERT_TRUE(GTK_IS_POPOVER_MENU(menu));
   EXPECT_EQ(gtk_widget_get_parent(menu), view);
   EXPECT_FALSE(gtk_popover_get_has_arrow(GTK_POPOVER(menu)));
@@ -335,7 +330,7 @@ TEST_F(ValueListTest, SecondaryClickOpensTheMenuOnlyWithAHive) {
   open(left_, key("Root", {}, {val("A", kSz, utf16le_sz("a")), val("B", kSz, utf16le_sz("b"))}),
        "menu.hiv");
   select(left_, "");
-  gtk_selection_model_select_item(GTK_SELECTION_MODEL(left_->value_selection), 1, TRUE);
+  gtk_selection_model_select_item(GTK_SELECTION_MODEL(tol_value_list_get_selection(tol_pane_get_value_list(left_))), 1, TRUE);
   g_signal_emit_by_name(gesture, "pressed", 1, 20.0, 30.0);
   EXPECT_TRUE(gtk_widget_get_visible(menu));
   GdkRectangle at{};
@@ -343,7 +338,7 @@ TEST_F(ValueListTest, SecondaryClickOpensTheMenuOnlyWithAHive) {
   EXPECT_EQ(at.x, 20);
   EXPECT_EQ(at.y, 30);
   EXPECT_EQ(at.width, 1);
-  EXPECT_EQ(gtk_single_selection_get_selected(left_->value_selection), 1u);
+  EXPECT_EQ(gtk_single_selection_get_selected(tol_value_list_get_selection(tol_pane_get_value_list(left_))), 1u);
   EXPECT_TRUE(tol_pane_focus_in_value_list(left_));
   gtk_popover_popdown(GTK_POPOVER(menu));
 }

@@ -46,12 +46,12 @@ inline void open_path(TolPane* pane, const std::string& path) {
 
 // The title on the pane's status page.
 inline std::string status_title(TolPane* pane) {
-  const char* title = adw_status_page_get_title(ADW_STATUS_PAGE(pane->status_page));
+  const char* title = adw_status_page_get_title(ADW_STATUS_PAGE(tol_pane_get_status_page(pane)));
   return title != nullptr ? title : "";
 }
 
 inline std::string visible_page(TolPane* pane) {
-  const char* name = gtk_stack_get_visible_child_name(GTK_STACK(pane->stack));
+  const char* name = gtk_stack_get_visible_child_name(GTK_STACK(GTK_WIDGET(gtk_widget_get_ancestor(tol_pane_get_key_tree_view(pane), GTK_TYPE_STACK))));
   return name != nullptr ? name : "";
 }
 

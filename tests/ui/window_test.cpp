@@ -9,6 +9,7 @@
 #include "hive/save.h"
 #include "ui/compat.h"
 #include "window_fixture.h"
+#include "ui/commit.h"
 
 namespace tol_test {
 namespace {
@@ -201,7 +202,7 @@ TEST_F(WindowTest, PanesSitLeftAndRightOfTheCopyColumnInsideTheToastOverlay) {
 
 TEST_F(WindowTest, PanesAlwaysHaveTheSameWidth) {
   // However wide one pane wants to be, the other follows.
-  gtk_widget_set_size_request(left_->path_label, 1200, -1);
+  gtk_widget_set_size_request(tol_pane_get_path_label(left_), 1200, -1);
   show(widget());
   ASSERT_TRUE(iterate_until([&] { return gtk_widget_get_width(GTK_WIDGET(left_)) >= 1200; }));
   EXPECT_EQ(gtk_widget_get_width(GTK_WIDGET(right_)), gtk_widget_get_width(GTK_WIDGET(left_)));
@@ -262,13 +263,13 @@ TEST_F(WindowTest, TabInsideAnOpenPopoverStaysInThePopover) {
   tol_pane_focus_tree(right_);
   tol_pane_show_search(right_);
   drain_main_loop();
-  ASSERT_TRUE(is_inside(focus_of(widget()), right_->search_entry));
+  ASSERT_TRUE(is_inside(focus_of(widget()), tol_search_popover_get_part(tol_pane_get_search_popover(right_), TolSearchPart::entry)));
   keys({"Tab"});
-  ASSERT_TRUE(iterate_until([&] { return !is_inside(focus_of(widget()), right_->search_entry); }));
-  EXPECT_TRUE(is_inside(focus_of(widget()), right_->search_popover));
-  EXPECT_TRUE(gtk_widget_get_visible(right_->search_popover));
+  ASSERT_TRUE(iterate_until([&] { return !is_inside(focus_of(widget()), tol_search_popover_get_part(tol_pane_get_search_popover(right_), TolSearchPart::entry)); }));
+  EXPECT_TRUE(is_inside(focus_of(widget()), GTK_WIDGET(tol_pane_get_search_popover(right_))));
+  EXPECT_TRUE(gtk_widget_get_visible(GTK_WIDGET(tol_pane_get_search_popover(right_))));
   // Once the popover is closed Tab switches panes again.
-  gtk_popover_popdown(GTK_POPOVER(right_->search_popover));
+  gtk_popover_popdown(GTK_POPOVER(GTK_WIDGET(tol_pane_get_search_popover(right_))));
   tol_pane_focus_tree(right_);
   keys({"Tab"});
   EXPECT_TRUE(iterate_until([&] { return is_inside(focus_of(widget()), tol_pane_get_key_tree_view(left_)); }));
@@ -278,25 +279,25 @@ TEST_F(WindowTest, CtrlFOpensTheSearchOfThePaneWithTheFocus) {
   open_both();
   ASSERT_TRUE(gtk_widget_grab_focus(tol_pane_get_value_list_view(right_)));
   keys({"ctrl+f"});
-  EXPECT_TRUE(iterate_until([&] { return gtk_widget_get_visible(right_->search_popover); }));
-  EXPECT_FALSE(gtk_widget_get_visible(left_->search_popover));
-  EXPECT_TRUE(iterate_until([&] { return is_inside(focus_of(widget()), right_->search_entry); }));
-  gtk_popover_popdown(GTK_POPOVER(right_->search_popover));
+  EXPECT_TRUE(iterate_until([&] { return gtk_widget_get_visible(GTK_WIDGET(tol_pane_get_search_popover(right_))); }));
+  EXPECT_FALSE(gtk_widget_get_visible(GTK_WIDGET(tol_pane_get_search_popover(left_))));
+  EXPECT_TRUE(iterate_until([&] { return is_inside(focus_of(widget()), tol_search_popover_get_part(tol_pane_get_search_popover(right_), TolSearchPart::entry)); }));
+  gtk_popover_popdown(GTK_POPOVER(GTK_WIDGET(tol_pane_get_search_popover(right_))));
   drain_main_loop();
 
   // With the focus outside both panes the left pane is meant.
   GtkWidget* header_button = gtk_widget_get_first_child(with_class(widget(), "linked")[1]);
   ASSERT_TRUE(gtk_widget_grab_focus(header_button));
   keys({"ctrl+f"});
-  EXPECT_TRUE(iterate_until([&] { return gtk_widget_get_visible(left_->search_popover); }));
-  EXPECT_FALSE(gtk_widget_get_visible(right_->search_popover));
-  gtk_popover_popdown(GTK_POPOVER(left_->search_popover));
+  EXPECT_TRUE(iterate_until([&] { return gtk_widget_get_visible(GTK_WIDGET(tol_pane_get_search_popover(left_))); }));
+  EXPECT_FALSE(gtk_widget_get_visible(GTK_WIDGET(tol_pane_get_search_popover(right_))));
+  gtk_popover_popdown(GTK_POPOVER(GTK_WIDGET(tol_pane_get_search_popover(left_))));
 
   // Ctrl+H likewise, for the replace popover.
   tol_pane_focus_tree(right_);
   keys({"ctrl+h"});
-  EXPECT_TRUE(iterate_until([&] { return gtk_widget_get_visible(right_->replace_popover); }));
-  EXPECT_FALSE(gtk_widget_get_visible(left_->replace_popover));
+  EXPECT_TRUE(iterate_until([&] { return gtk_widget_get_visible(GTK_WIDGET(tol_pane_get_replace_popover(right_))); }));
+  EXPECT_FALSE(gtk_widget_get_visible(GTK_WIDGET(tol_pane_get_replace_popover(left_))));
 }
 
 TEST_F(WindowTest, UndoActsOnTheTabOfThePaneWithTheFocus) {
@@ -306,13 +307,13 @@ TEST_F(WindowTest, UndoActsOnTheTabOfThePaneWithTheFocus) {
   open_path(right_, right_path);
   show(widget());
 
-  // A change made the way every command makes one: snapshot, change, save.
   auto change = [](TolPane* pane) {
-    tol_undo_push(pane);
-    TolHive* hive = tol_pane_get_hive(pane);
-    ASSERT_TRUE(tol_hive_create_key(*hive, hive->root_cell, "Added").has_value());
-    ASSERT_TRUE(tol_hive_save(*hive, nullptr));
-    tol_pane_reload(pane);
+    TolCommit commit;
+    commit.operation = [](TolHive& hive, GError** error) {
+      return tol_hive_create_key(hive, hive.root_cell, "Added", error).has_value();
+    };
+    commit.change = TolChange{TolChangeKind::subkeys, tol_pane_get_hive(pane)->root_cell};
+    ASSERT_EQ(tol_pane_commit(pane, commit), TolCommitResult::kDone);
   };
   change(left_);
   change(right_);
@@ -350,9 +351,9 @@ TEST_F(WindowTest, BarButtonsActOnThePaneTheUserWasIn) {
   open_both();
   tol_pane_focus_tree(right_);
   click_bar("Ctrl+F");
-  EXPECT_TRUE(gtk_widget_get_visible(right_->search_popover));
-  EXPECT_FALSE(gtk_widget_get_visible(left_->search_popover));
-  gtk_popover_popdown(GTK_POPOVER(right_->search_popover));
+  EXPECT_TRUE(gtk_widget_get_visible(GTK_WIDGET(tol_pane_get_search_popover(right_))));
+  EXPECT_FALSE(gtk_widget_get_visible(GTK_WIDGET(tol_pane_get_search_popover(left_))));
+  gtk_popover_popdown(GTK_POPOVER(GTK_WIDGET(tol_pane_get_search_popover(right_))));
 
   tol_pane_focus_tree(right_);
   click_bar("Tab");
@@ -370,7 +371,7 @@ TEST_F(WindowTest, ClosingAWindowWithAnOpenPopoverLeavesTheKeysToTheOthers) {
   show(GTK_WIDGET(other));
   tol_pane_show_search(tol_window_get_right_pane(other));
   drain_main_loop();
-  ASSERT_TRUE(gtk_widget_get_visible(tol_window_get_right_pane(other)->search_popover));
+  ASSERT_TRUE(gtk_widget_get_visible(GTK_WIDGET(tol_pane_get_search_popover(tol_window_get_right_pane(other)))));
   gtk_window_destroy(GTK_WINDOW(other));
   drain_main_loop();
 

@@ -1,13 +1,15 @@
-// The menu models of the pane's two context menus. A doubled underscore is
-// the menu's escape for a literal one: "REG__SZ" shows as REG_SZ.
+#include "ui/menus.h"
+
 #include <glib/gi18n-lib.h>
 
-#include "ui/pane_private.h"
+#include "ui/accels.h"
 
 namespace {
 
 void append(GMenu* menu, const char* label, const char* action) {
-  g_menu_append(menu, label, action);
+  g_autoptr(GMenuItem) item = g_menu_item_new(label, action);
+  if (const char* accel = tol_accel_for_menu(action)) g_menu_item_set_attribute(item, "accel", "s", accel);
+  g_menu_append_item(menu, item);
 }
 
 void append_section(GMenu* menu, GMenu* section) {
@@ -15,14 +17,12 @@ void append_section(GMenu* menu, GMenu* section) {
   g_object_unref(section);
 }
 
-void append_submenu(GMenu* menu, const char* label, GMenuModel* submenu) {
-  g_menu_append_submenu(menu, label, submenu);
+void append_submenu(GMenu* menu, const char* label, GMenu* submenu) {
+  g_menu_append_submenu(menu, label, G_MENU_MODEL(submenu));
   g_object_unref(submenu);
 }
 
-}  // namespace
-
-GMenuModel* tol_pane_new_submenu() {
+GMenu* new_submenu() {
   GMenu* menu = g_menu_new();
   append(menu, _("Key"), "pane.new-key");
   GMenu* types = g_menu_new();
@@ -33,12 +33,14 @@ GMenuModel* tol_pane_new_submenu() {
   append(types, _("QWORD value (REG__QWORD)"), "pane.new-value::REG_QWORD");
   append(types, _("Multi-string value (REG__MULTI__SZ)"), "pane.new-value::REG_MULTI_SZ");
   append_section(menu, types);
-  return G_MENU_MODEL(menu);
+  return menu;
 }
 
-GMenuModel* tol_pane_key_tree_menu_model() {
+}  // namespace
+
+GMenuModel* tol_menu_key_tree() {
   GMenu* menu = g_menu_new();
-  append_submenu(menu, _("New"), tol_pane_new_submenu());
+  append_submenu(menu, _("New"), new_submenu());
   GMenu* edit = g_menu_new();
   append(edit, _("Rename"), "pane.rename-key");
   append(edit, _("Delete"), "pane.delete-key");
@@ -55,10 +57,10 @@ GMenuModel* tol_pane_key_tree_menu_model() {
   return G_MENU_MODEL(menu);
 }
 
-GMenuModel* tol_pane_value_list_menu_model() {
+GMenuModel* tol_menu_value_list() {
   GMenu* menu = g_menu_new();
   append(menu, _("Modify..."), "pane.value-modify");
-  append_submenu(menu, _("New"), tol_pane_new_submenu());
+  append_submenu(menu, _("New"), new_submenu());
   GMenu* edit = g_menu_new();
   append(edit, _("Rename"), "pane.value-rename");
   append(edit, _("Delete"), "pane.value-delete");
