@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,17 +31,3 @@ struct TolSaveIo {
 // nullptr restores the real calls.
 void tol_hive_save_set_io(const TolSaveIo* io);
 
-// At most ten snapshots of a hive, oldest first.
-struct TolUndoJournal {
-  static constexpr std::size_t kMaxSnapshots = 10;
-  std::deque<std::shared_ptr<const std::vector<std::uint8_t>>> snapshots;
-};
-
-// Records base block + bins of the hive (made writable first).
-void tol_journal_record(TolUndoJournal& journal, TolHive& hive);
-// Puts the newest snapshot back into the hive and drops it; false when empty.
-// Does not save.
-bool tol_journal_restore(TolUndoJournal& journal, TolHive& hive);
-// The same without dropping it, for callers that drop it only once the
-// restored image has been saved.
-bool tol_journal_apply(const TolUndoJournal& journal, TolHive& hive);

@@ -7,9 +7,8 @@
 //
 // A walk that fails part-way (depth limit, a replacement or match error)
 // leaves the changes made before the failure in the image. A caller that is
-// not running a dry run must therefore record a snapshot before the run
-// (tol_journal_record) and, when the run fails, either restore it
-// (tol_journal_restore) or at least not save the hive.
+// not running a dry run must therefore run it as a document change, which
+// puts the image back when the run fails.
 #pragma once
 
 #include <glib.h>

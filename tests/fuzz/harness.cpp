@@ -22,6 +22,7 @@
 #include "hive/hive.h"
 #include "hive/logs.h"
 #include "hive/names.h"
+#include "hive/page_journal.h"
 #include "hive/save.h"
 #include "hive/security.h"
 #include "reg/export.h"
@@ -668,15 +669,15 @@ void run_edit(std::span<const std::uint8_t> input) {
   TolHivePtr hive = open_copy("work.hiv", base_image());
   // Copies only read the donor.
   TolHivePtr donor = open_or_die(read_only_file("donor.hiv", donor_hive), "donor");
-  TolUndoJournal journal;
-  std::vector<Bytes> images;  // the image before each recorded snapshot
+  TolPageJournal journal;
+  std::vector<Bytes> images;  // the image before each recorded step
   Reader in(input);
 
   for (std::size_t step = 0; step < kMaxEditOps && !in.empty(); ++step) {
     const auto op = static_cast<EditOp>(in.u8() % static_cast<std::uint8_t>(EditOp::count));
     if (op == EditOp::undo) {
-      const bool had = !journal.snapshots.empty();
-      require(tol_journal_restore(journal, *hive) == had, "undo result");
+      const bool had = journal.can_undo();
+      require(journal.undo(*hive) == had, "undo result");
       if (had) {
         require(image_of(*hive) == images.back(), "undo did not restore the image");
         images.pop_back();
@@ -688,10 +689,10 @@ void run_edit(std::span<const std::uint8_t> input) {
       hive = save_and_reopen(std::move(hive), "hive after a save");
       continue;
     }
-    // Every command records a snapshot first, as the panes do.
+    // Every command is a journal step, as in the document.
     images.push_back(image_of(*hive));
-    tol_journal_record(journal, *hive);
-    if (images.size() > TolUndoJournal::kMaxSnapshots) images.erase(images.begin());
+    journal.begin(*hive);
+    if (images.size() > TolPageJournal::kMaxSteps) images.erase(images.begin());
 
     switch (op) {
       case EditOp::create_key: {
@@ -782,6 +783,7 @@ void run_edit(std::span<const std::uint8_t> input) {
       case EditOp::count:
         break;
     }
+    journal.commit(*hive);
   }
   require_sound(*hive, "edits left an unsound hive");
   save_and_reopen(std::move(hive), "hive after edits");

@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "hive/page_journal.h"
 #include "hive/check.h"
 #include "hive/copy.h"
 #include "hive/repair.h"
@@ -446,8 +447,8 @@ class Probe {
     const std::string path = dir_ + "/" + kEditedFile;
     TolHivePtr hive = open_copy(file_, path);
     if (!hive) return fail("edit: the copy does not open");
-    TolUndoJournal journal;
-    tol_journal_record(journal, *hive);
+    TolPageJournal journal;
+    journal.begin(*hive);
     const std::uint32_t root = hive->root_cell;
     const Bytes text = utf16le_sz("hostile");
 
@@ -471,12 +472,13 @@ class Probe {
              said(tol_hive_rename_key(*hive, victim, "VictimRenamed", &e).has_value(), e);
     }
     set("edit.ops", ops);
+    journal.commit(*hive);
     const EditResult result = save_and_judge("edit", *hive, path, {"HostileNew", "VictimRenamed"});
     record("edit", result, hive_.after_edits, said.for_damage);
 
     // Undo gives back the image as it was opened, to the byte.
     if (hive->writable) {
-      tol_journal_restore(journal, *hive);
+      journal.undo(*hive);
       Bytes file;
       read_file(file_, file);
       const auto base = hive->base().span();

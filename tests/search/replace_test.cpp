@@ -3,6 +3,7 @@
 #include "search/replace.h"
 
 #include "../hive/hive_fixture.h"
+#include "hive/page_journal.h"
 #include "hive/format.h"
 #include "hive/save.h"
 
@@ -186,13 +187,13 @@ TEST_F(Replace, FailuresStopTheRunAndTheSnapshotUndoesThem) {
   EXPECT_EQ(run("t", "u", opts("dp"), "top\\d\\d"), "Preview: 0 values, 0 replacements");
   EXPECT_EQ(report_.keys, 257u);
 
-  TolUndoJournal journal;
-  tol_journal_record(journal, *hive_);
+  TolPageJournal journal;
+  journal.begin(*hive_);
   const Bytes before = image_of(*hive_);
   EXPECT_EQ(run("t", "u", opts("d"), "top"), "Maximum hive depth exceeded");
   EXPECT_FALSE(ok_);
   EXPECT_EQ(values("top")[0].data, utf16le_sz("u"));  // changed before the failure
-  ASSERT_TRUE(tol_journal_restore(journal, *hive_));
+  journal.rollback(*hive_);
   EXPECT_EQ(image_of(*hive_), before);
 
   EXPECT_NE(run("t", "\\g<", opts("dr"), "top").find("\\g<"), std::string::npos);
