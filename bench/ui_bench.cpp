@@ -28,11 +28,16 @@
 
 #include "app/application.h"
 #include "hive/edit.h"
+#include "hive/save.h"
 #include "ui/commit.h"
 #include "ui/compat.h"
 #include "ui/key_item.h"
 #include "ui/key_tree.h"
-#include "ui/pane_private.h"
+#include "ui/pane.h"
+#include "ui/replace_popover.h"
+#include "ui/search_popover.h"
+#include "ui/tab_bar.h"
+#include "ui/value_list.h"
 #include "ui/value_item.h"
 #include "ui/window.h"
 
@@ -206,7 +211,14 @@ class Bench {
     for (int cached = 0; cached < 2; ++cached) {
       for (int i = 0; i < runs_; ++i) {
         if (!cached) {
-          drop_cache(hive_);
+          // The damage check of the first opening reads the file in a
+          // thread for a moment; its pages drop once it is done.
+          for (int tries = 0; tries < 100; ++tries) {
+            drop_cache(hive_);
+            if (resident_bytes(hive_) <= size / 100) break;
+            g_usleep(100 * 1000);
+            settle();
+          }
           if (resident_bytes(hive_) > size / 100) die("cannot drop the hive from the page cache");
         }
         Timing t = measure([&] { open(left_); }, [&] { return key_row_on_screen(left_, 1); });
@@ -231,8 +243,8 @@ class Bench {
     open(right_);
     settle();
     const guint wide = find_row(left_, "Wide");
-    GtkColumnView* view = GTK_COLUMN_VIEW(left_->key_tree_view);
-    GListModel* rows = G_LIST_MODEL(left_->key_tree_selection);
+    GtkColumnView* view = GTK_COLUMN_VIEW(tol_pane_get_key_tree_view(left_));
+    GListModel* rows = G_LIST_MODEL(tol_key_tree_get_selection(tol_pane_get_key_tree(left_)));
     const guint collapsed_rows = g_list_model_get_n_items(rows);
 
     // Expanding the key with 50,000 subkeys (Right on the selected row).
@@ -240,8 +252,8 @@ class Bench {
     guint expanded_rows = 0;
     for (int i = 0; i < runs_; ++i) {
       // Selected by position: selecting by path would expand the key.
-      gtk_single_selection_set_selected(left_->key_tree_selection, wide);
-      expand.push_back(measure([&] { tol_key_tree_expand_or_child(left_); },
+      gtk_single_selection_set_selected(tol_key_tree_get_selection(tol_pane_get_key_tree(left_)), wide);
+      expand.push_back(measure([&] { tol_key_tree_expand_or_child(tol_pane_get_key_tree(left_)); },
                                [&] { return key_row_on_screen(left_, wide + 1); }));
       expanded_rows = g_list_model_get_n_items(rows);
       if (i + 1 < runs_) collapse_wide();
@@ -270,38 +282,98 @@ class Bench {
     tol_pane_close_tab(right_, 0);
   }
 
-  // 4. Editing through the window's commit sequence on a copy of the hive:
-  //    a new key under the root (snapshot, create, save, reload, select) and
-  //    its undo (restore, save, reload), each until the tree is drawn again.
+  // 4. Editing through the window's document on a copy of the hive: a new key
+  //    under the root until its row is drawn, against the save alone (every
+  //    change writes the whole file); its undo and redo until drawn; the
+  //    resident memory ten new keys cost; and the other pane on the same file.
+  //    Markers (failed opens of /tol-bench-marker/NAME) let an strace of the
+  //    run show which steps open the file.
   void edit_scenarios() {
     const std::string copy = std::string(hive_) + ".edit";
     std::filesystem::copy_file(hive_, copy, std::filesystem::copy_options::overwrite_existing);
-    GFile* file = g_file_new_for_path(copy.c_str());
+    g_autoptr(GFile) file = g_file_new_for_path(copy.c_str());
     tol_pane_open_file(left_, file);
-    g_object_unref(file);
-    if (tol_pane_get_hive(left_) == nullptr) die("the pane did not open the copy");
-    std::vector<Timing> create, undo;
+    TolHive* hive = tol_pane_get_hive(left_);
+    if (hive == nullptr) die("the pane did not open the copy");
+    auto new_key = [&](const std::string& name) {
+      TolCommit commit;
+      commit.operation = [&](TolHive& h, GError** error) {
+        return tol_hive_create_key(h, h.root_cell, name, error).has_value();
+      };
+      commit.change = TolChange{TolChangeKind::subkeys, hive->root_cell};
+      commit.select_path = name;
+      commit.report = [](const std::string&) {};
+      if (tol_pane_commit(left_, commit) != TolCommitResult::kDone) die("the commit failed");
+    };
+    auto drawn = [&](const std::string& name) {
+      const guint row = find_row(left_, name.c_str(), false);
+      return row != GTK_INVALID_LIST_POSITION && key_row_on_screen(left_, row);
+    };
+    std::vector<Timing> create, save, undo, redo;
+    // Each step writes the whole file; without a flush before it, a step
+    // would also pay for the write-back of the ones before.
+    auto flushed = [] { ::sync(); };
+    marker("edit-start");
     for (int i = 0; i < runs_; ++i) {
       tol_pane_select_path(left_, "");
       const std::string name = "BenchKey" + std::to_string(i);
-      create.push_back(measure(
-          [&] {
-            TolCommit commit;
-            commit.operation = [&](TolHive& hive, GError**) {
-              return tol_hive_create_key(hive, hive.root_cell, name).has_value();
-            };
-            commit.update = TolViewUpdate::kReloadAndSelect;
-            commit.select_path = name;
-            if (tol_pane_commit(left_, commit) != TolCommitResult::kDone) die("the commit failed");
-          },
-          [&] { return key_row_on_screen(left_, 1); }));
+      flushed();
+      create.push_back(measure([&] { new_key(name); }, [&] { return drawn(name); }));
+      settle();
+      flushed();
+      const auto t0 = Clock::now();
+      hive->dirty = true;
+      if (!tol_hive_save(*hive, nullptr)) die("the save failed");
+      const double saved = seconds(Clock::now() - t0);
+      save.push_back({saved, saved});
+      marker("undo");
+      flushed();
       undo.push_back(measure([&] { if (!tol_pane_undo(left_, false)) die("nothing undone"); },
-                             [&] { return key_row_on_screen(left_, 1); }));
+                             [&] { return find_row(left_, name.c_str(), false) == GTK_INVALID_LIST_POSITION; }));
+      marker("redo");
+      flushed();
+      redo.push_back(measure([&] { if (!tol_pane_redo(left_, false)) die("nothing redone"); },
+                             [&] { return drawn(name); }));
+      marker("edit");
     }
     report("commit-new-key", create);
+    report("save-alone", save);
     report("undo-new-key", undo);
+    report("redo-new-key", redo);
+
+    // Ten new keys in a row: what the undo steps and the views hold.
+    new_key("MemoryKey0");
+    settle();
+    const double first = resident_mb();
+    for (int i = 1; i < 10; ++i) new_key("MemoryKey" + std::to_string(i));
+    settle();
+    std::printf("memory-ten-keys %.1f %.1f journal %.1f\n", first, resident_mb(),
+                tol_document_journal_cost(tol_pane_get_document(left_)) / 1048576.0);
+
+    // The other pane on the same file shares the document.
+    marker("other-pane");
+    std::vector<Timing> other;
+    other.push_back(measure([&] { tol_pane_open_file(right_, file); }, [&] { return key_row_on_screen(right_, 1); }));
+    if (tol_pane_get_document(right_) != tol_pane_get_document(left_)) die("the other pane opened the file again");
+    report("other-pane-same-file", other);
+    marker("edit-end");
+    tol_pane_close_tab(right_, tol_pane_get_active_tab(right_));
     tol_pane_close_tab(left_, tol_pane_get_active_tab(left_));
     std::filesystem::remove(copy);
+  }
+
+  static void marker(const char* name) {
+    const std::string path = std::string("/tol-bench-marker/") + name;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) ::close(fd);
+  }
+
+  static double resident_mb() {
+    long pages = 0, resident = 0;
+    FILE* statm = std::fopen("/proc/self/statm", "r");
+    if (statm == nullptr || std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) die("no /proc/self/statm");
+    std::fclose(statm);
+    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1048576.0;
   }
 
  private:
@@ -317,14 +389,14 @@ class Bench {
   void collapse_wide() {
     auto wide_expanded = [&] {
       auto* row = static_cast<GtkTreeListRow*>(
-          g_list_model_get_item(G_LIST_MODEL(left_->key_tree_selection), find_row(left_, "Wide")));
+          g_list_model_get_item(G_LIST_MODEL(tol_key_tree_get_selection(tol_pane_get_key_tree(left_))), find_row(left_, "Wide")));
       const bool expanded = gtk_tree_list_row_get_expanded(row);
       g_object_unref(row);
       return expanded;
     };
     for (int press = 0; press < 2 && wide_expanded(); ++press)
-      tol_key_tree_collapse_or_parent(left_);
-    tol_compat_column_view_scroll_to(GTK_COLUMN_VIEW(left_->key_tree_view), 0, false);
+      tol_key_tree_collapse_or_parent(tol_pane_get_key_tree(left_));
+    tol_compat_column_view_scroll_to(GTK_COLUMN_VIEW(tol_pane_get_key_tree_view(left_)), 0, false);
     settle();
   }
 
@@ -337,12 +409,11 @@ class Bench {
       g_signal_emit_by_name(keys, "key-pressed", gdk_unicode_to_keyval(ch), 0u,
                             static_cast<GdkModifierType>(0), &handled);
     };
-    auto selected = [&] { return gtk_single_selection_get_selected(left_->key_tree_selection); };
+    auto selected = [&] { return gtk_single_selection_get_selected(tol_key_tree_get_selection(tol_pane_get_key_tree(left_))); };
     auto reset = [&] {
-      gtk_single_selection_set_selected(left_->key_tree_selection, wide);
-      tol_compat_column_view_scroll_to(GTK_COLUMN_VIEW(left_->key_tree_view), 0, false);
-      left_->d->type_ahead.clear();
-      left_->d->type_ahead_time = 0;
+      gtk_single_selection_set_selected(tol_key_tree_get_selection(tol_pane_get_key_tree(left_)), wide);
+      tol_compat_column_view_scroll_to(GTK_COLUMN_VIEW(tol_pane_get_key_tree_view(left_)), 0, false);
+      tol_key_tree_set_type_ahead(tol_pane_get_key_tree(left_), "");
       settle();
     };
     tol_pane_focus_tree(left_);
@@ -361,8 +432,7 @@ class Bench {
     std::vector<Timing> jump;
     for (int i = 0; i < runs_; ++i) {
       reset();
-      left_->d->type_ahead = "entry0499";
-      left_->d->type_ahead_time = g_get_monotonic_time();
+      tol_key_tree_set_type_ahead(tol_pane_get_key_tree(left_), "entry0499");
       jump.push_back(measure([&] { press('9'); },
                              [&] { return selected() == target && key_row_on_screen(left_, target); }));
     }
@@ -373,8 +443,7 @@ class Bench {
     std::vector<Timing> miss;
     for (int i = 0; i < runs_; ++i) {
       reset();
-      left_->d->type_ahead = "entry";
-      left_->d->type_ahead_time = g_get_monotonic_time();
+      tol_key_tree_set_type_ahead(tol_pane_get_key_tree(left_), "entry");
       miss.push_back(measure([&] { press('q'); }, [] { return true; }));
     }
     report("typeahead-miss", miss);
@@ -415,13 +484,13 @@ class Bench {
     };
     const auto compared = run("ManyValues");
     const std::string count =
-        "values " + std::to_string(g_list_model_get_n_items(G_LIST_MODEL(left_->value_store)));
+        "values " + std::to_string(g_list_model_get_n_items(G_LIST_MODEL(tol_value_list_get_model(tol_pane_get_value_list(left_)))));
     report("select-5k-values-compared", compared, count);
     report("select-5k-values-alone", run(""), count);
   }
 
   GtkEventController* type_ahead_controller() {
-    GListModel* controllers = gtk_widget_observe_controllers(left_->key_tree_view);
+    GListModel* controllers = gtk_widget_observe_controllers(tol_pane_get_key_tree_view(left_));
     GtkEventController* found = nullptr;
     for (guint i = 0; i < g_list_model_get_n_items(controllers) && found == nullptr; ++i) {
       auto* c = static_cast<GtkEventController*>(g_list_model_get_item(controllers, i));
@@ -435,7 +504,7 @@ class Bench {
   }
 
   static std::string row_name(TolPane* pane, guint position) {
-    auto* row = static_cast<GtkTreeListRow*>(g_list_model_get_item(G_LIST_MODEL(pane->key_tree_selection), position));
+    auto* row = static_cast<GtkTreeListRow*>(g_list_model_get_item(G_LIST_MODEL(tol_key_tree_get_selection(tol_pane_get_key_tree(pane))), position));
     if (row == nullptr) return "<none>";
     auto* key = TOL_KEY_ITEM(gtk_tree_list_row_get_item(row));
     std::string name = tol_key_item_get_name(key);
@@ -444,11 +513,12 @@ class Bench {
     return name;
   }
 
-  static guint find_row(TolPane* pane, const char* name) {
-    GListModel* rows = G_LIST_MODEL(pane->key_tree_selection);
+  static guint find_row(TolPane* pane, const char* name, bool must = true) {
+    GListModel* rows = G_LIST_MODEL(tol_key_tree_get_selection(tol_pane_get_key_tree(pane)));
     for (guint i = 0; i < g_list_model_get_n_items(rows); ++i)
       if (row_name(pane, i) == name) return i;
-    die(std::string("no row ") + name);
+    if (must) die(std::string("no row ") + name);
+    return GTK_INVALID_LIST_POSITION;
   }
 
   // Whether `widget` lies inside the visible part of its scrolled window.
@@ -463,7 +533,7 @@ class Bench {
   }
 
   static bool key_row_on_screen(TolPane* pane, guint position) {
-    std::vector<GtkWidget*> pending = {pane->key_tree_view};
+    std::vector<GtkWidget*> pending = {tol_pane_get_key_tree_view(pane)};
     while (!pending.empty()) {
       GtkWidget* widget = pending.back();
       pending.pop_back();
@@ -480,12 +550,12 @@ class Bench {
 
   // The first value's row is drawn in the pane's value list.
   static bool value_row_on_screen(TolPane* pane, bool may_be_empty = false) {
-    GListModel* values = G_LIST_MODEL(pane->value_store);
+    GListModel* values = G_LIST_MODEL(tol_value_list_get_model(tol_pane_get_value_list(pane)));
     if (g_list_model_get_n_items(values) == 0) return may_be_empty;
     auto* first = TOL_VALUE_ITEM(g_list_model_get_item(values, 0));
     const std::string text = tol_value_item_get_display_name(first);
     g_object_unref(first);
-    std::vector<GtkWidget*> pending = {pane->value_list_view};
+    std::vector<GtkWidget*> pending = {tol_pane_get_value_list_view(pane)};
     while (!pending.empty()) {
       GtkWidget* widget = pending.back();
       pending.pop_back();
