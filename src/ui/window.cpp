@@ -55,6 +55,8 @@ void open_dir(GtkWidget* w, const char*, GVariant* side) {
       self, g_strcmp0(g_variant_get_string(side, nullptr), "right") == 0 ? self->right : self->left);
 }
 
+void about(GtkWidget* w, const char*, GVariant*) { tol_window_show_about(TOL_WINDOW(w)); }
+
 // ---- Shortcut bar -------------------------------------------------------------
 
 void on_bar_button_clicked(GtkButton* button, gpointer accel) {
@@ -104,6 +106,16 @@ GtkWidget* linked_box_new() {
   return box;
 }
 
+GtkWidget* main_menu_button_new() {
+  g_autoptr(GMenu) menu = g_menu_new();
+  g_menu_append(menu, _("About Tolvane"), "win.about");
+  GtkWidget* button = gtk_menu_button_new();
+  gtk_menu_button_set_icon_name(GTK_MENU_BUTTON(button), "open-menu-symbolic");
+  gtk_menu_button_set_menu_model(GTK_MENU_BUTTON(button), G_MENU_MODEL(menu));
+  gtk_widget_set_tooltip_text(button, _("Main menu"));
+  return button;
+}
+
 GtkWidget* header_bar_new() {
   GtkWidget* header = adw_header_bar_new();
 
@@ -121,6 +133,7 @@ GtkWidget* header_bar_new() {
                                    "win.open-dir", "right"));
   gtk_box_append(GTK_BOX(end), action_button_new("document-open-symbolic", _("Open a hive file in the right pane"),
                                                  "win.open-file", "right"));
+  adw_header_bar_pack_end(ADW_HEADER_BAR(header), main_menu_button_new());
   adw_header_bar_pack_end(ADW_HEADER_BAR(header), end);
   return header;
 }
@@ -181,6 +194,7 @@ static void tol_window_class_init(TolWindowClass* klass) {
   gtk_widget_class_install_action(widget_class, "win.switch-pane", nullptr, switch_pane);
   gtk_widget_class_install_action(widget_class, "win.open-file", "s", open_file);
   gtk_widget_class_install_action(widget_class, "win.open-dir", "s", open_dir);
+  gtk_widget_class_install_action(widget_class, "win.about", nullptr, about);
 }
 
 static void tol_window_init(TolWindow* self) {
@@ -263,4 +277,17 @@ void tol_window_copy_between_panes(TolWindow* self, TolPane* source, TolPane* de
 bool tol_window_undo(TolWindow* self) {
   g_return_val_if_fail(TOL_IS_WINDOW(self), false);
   return tol_pane_undo(tol_window_get_active_pane(self), false);
+}
+
+GtkWidget* tol_window_show_about(TolWindow* self) {
+  g_return_val_if_fail(TOL_IS_WINDOW(self), nullptr);
+  static const char* const developers[] = {"The Tolvane developers https://tolvane.org/", nullptr};
+  GtkWidget* about = adw_about_window_new();
+  g_object_set(about, "application-name", _("Tolvane"), "application-icon", TOL_APP_ID, "version", TOL_VERSION,
+               "developer-name", _("The Tolvane developers"), "website", "https://tolvane.org/",
+               "copyright", "© 2026 The Tolvane developers", "license-type", GTK_LICENSE_GPL_3_0,
+               "comments", _("Edit Windows registry hive files"), "developers", developers,
+               "transient-for", GTK_WINDOW(self), "modal", TRUE, nullptr);
+  gtk_window_present(GTK_WINDOW(about));
+  return about;
 }

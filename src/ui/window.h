@@ -36,6 +36,10 @@ TolPane* tol_window_get_active_pane(TolWindow* self);
 void tol_window_copy_between_panes(TolWindow* self, TolPane* source, TolPane* destination,
                                    const char* direction);
 
+// The About window ("win.about" and the main menu's "About Tolvane"): name,
+// version, license, website and credits.
+GtkWidget* tol_window_show_about(TolWindow* self);
+
 // Undoes the last change of the active pane's document, without a toast; true
 // when there was a change to undo.
 bool tol_window_undo(TolWindow* self);

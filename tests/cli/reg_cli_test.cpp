@@ -140,6 +140,22 @@ TEST_F(RegCli, ExportStreamsTheTextItWritesToAFile) {
   EXPECT_EQ(written, out.out);
   g_free(written);
 
+  // --stat counts what the text holds, without writing it.
+  std::size_t keys = 0, values = 0;
+  for (std::size_t at = 0; at < out.out.size(); at = out.out.find('\n', at) + 1) {
+    keys += out.out[at] == '[';
+    values += out.out[at] == '"' || out.out[at] == '@';
+    if (out.out.find('\n', at) == std::string::npos) break;
+  }
+  const std::string counts = std::to_string(keys) + " keys, " + std::to_string(values) + " values, " +
+                             std::to_string(out.out.size()) + " bytes\n";
+  EXPECT_EQ(cli({"export", hive, "Software", "--stat"}).out, counts);
+  EXPECT_EQ(cli({"--json", "export", hive, "Software", "--stat"}).out,
+            "{\"keys\":" + std::to_string(keys) + ",\"values\":" + std::to_string(values) +
+                ",\"bytes\":" + std::to_string(out.out.size()) + "}\n");
+  EXPECT_GT(keys, 1u);
+  EXPECT_EQ(cli({"export", hive, "Software", "--stat", "-o", reg}).status, 2);
+
   EXPECT_EQ(cli({"export", hive, "Nope"}).status, 1);
   EXPECT_EQ(cli({"export", hive, "Software", "-o", std::string(dir_) + "/no/x.reg"}).status, 1);
   EXPECT_EQ(cli({"export", hive}).status, 2);

@@ -137,6 +137,31 @@ TEST_F(WindowTest, HeaderBarHoldsTheOpenButtonsOfBothPanes) {
   EXPECT_LT(a.x, b.x);
 }
 
+TEST_F(WindowTest, TheMainMenuOpensTheAboutWindowWithTheVersion) {
+  GtkWidget* view = adw_application_window_get_content(ADW_APPLICATION_WINDOW(window_));
+  GtkWidget* menu = find_first(find_first(view, ADW_TYPE_HEADER_BAR), GTK_TYPE_MENU_BUTTON);
+  ASSERT_NE(menu, nullptr);
+  GMenuModel* model = gtk_menu_button_get_menu_model(GTK_MENU_BUTTON(menu));
+  ASSERT_EQ(g_menu_model_get_n_items(model), 1);
+  g_autofree char* action = nullptr;
+  ASSERT_TRUE(g_menu_model_get_item_attribute(model, 0, G_MENU_ATTRIBUTE_ACTION, "s", &action));
+  EXPECT_STREQ(action, "win.about");
+
+  show(widget());
+  gtk_widget_activate_action(widget(), "win.about", nullptr);
+  AdwAboutWindow* about = nullptr;
+  ASSERT_TRUE(iterate_until([&] {
+    for (GtkWindow* window : toplevels())
+      if (ADW_IS_ABOUT_WINDOW(window)) about = ADW_ABOUT_WINDOW(window);
+    return about != nullptr;
+  }));
+  EXPECT_STREQ(adw_about_window_get_version(about), TOL_VERSION);
+  EXPECT_STREQ(adw_about_window_get_application_name(about), "Tolvane");
+  EXPECT_STREQ(adw_about_window_get_website(about), "https://tolvane.org/");
+  EXPECT_EQ(adw_about_window_get_license_type(about), GTK_LICENSE_GPL_3_0);
+  EXPECT_EQ(gtk_window_get_transient_for(GTK_WINDOW(about)), GTK_WINDOW(window_));
+}
+
 TEST_F(WindowTest, ShortcutBarListsTheTenCommands) {
   GtkWidget* bar = shortcut_bar();
   ASSERT_NE(bar, nullptr);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "cli/json.h"
 #include "cli/support.h"
 #include "hive/document.h"
 #include "hive/save.h"
@@ -20,6 +21,7 @@ struct Args {
   std::vector<std::string> pos;
   std::optional<std::string> output;
   bool force = false;
+  bool stat = false;
   bool bad = false;
 };
 
@@ -35,6 +37,8 @@ Args parse(std::span<const std::string> raw, bool allow_output, bool allow_force
       a.output = raw[++i];
     } else if (allow_force && s == "--force") {
       a.force = true;
+    } else if (allow_output && s == "--stat") {
+      a.stat = true;
     } else if (s == "--") {
       a.pos.insert(a.pos.end(), raw.begin() + static_cast<std::ptrdiff_t>(i) + 1, raw.end());
       break;
@@ -62,6 +66,32 @@ int cmd_export(std::span<const std::string> raw) {
   const auto key = resolve_key(*hive, a.pos[1]);
   if (!key) return kFailed;
 
+  if (a.stat) {
+    if (a.output) return usage_error(*find_command("export"));
+    // What the file would hold, counted as it streams by: sections open with
+    // "[" and values with a quote or "@" at the start of a line.
+    std::uint64_t keys = 0, values = 0, bytes = 0;
+    bool line_start = true;
+    TolRegOutput count([&](std::string_view piece) {
+      bytes += piece.size();
+      for (const char c : piece) {
+        if (line_start && c == '[') ++keys;
+        if (line_start && (c == '"' || c == '@')) ++values;
+        line_start = c == '\n';
+      }
+      return true;
+    });
+    if (!tol_reg_export(count, *hive, *key)) return fail(kFailed, "the export failed");
+    if (json_output()) {
+      Json json;
+      json.begin_object().key("keys").num(keys).key("values").num(values).key("bytes").num(bytes).end_object();
+      print_json(json);
+    } else {
+      std::printf("%llu keys, %llu values, %llu bytes\n", static_cast<unsigned long long>(keys),
+                  static_cast<unsigned long long>(values), static_cast<unsigned long long>(bytes));
+    }
+    return kOk;
+  }
   if (a.output) {
     GError* error = nullptr;
     if (!tol_reg_export_file(*hive, *key, *a.output, &error))
@@ -101,8 +131,9 @@ int cmd_import(std::span<const std::string> raw) {
 }
 
 constexpr Command kRegCommands[] = {
-    {"export", "HIVE KEY [-o FILE]",
-     "write the key's subtree as a .reg file (version 5.00) to FILE or standard output",
+    {"export", "HIVE KEY [-o FILE | --stat]",
+     "write the key's subtree as a .reg file (version 5.00) to FILE or standard output; with --stat "
+     "only count the keys, values and bytes it would hold",
      cmd_export},
     {"import", "HIVE KEY FILE [--force]",
      "apply a .reg file below KEY (its key paths are relative to KEY) and save; prints what was "
