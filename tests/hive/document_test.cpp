@@ -39,13 +39,13 @@ class Document : public HiveTest {
     HiveTest::TearDown();
   }
 
-  bool add(const char* name, GError** error = nullptr) {
+  bool add(const char* name, GError** error = nullptr, TolChangeStatus* status = nullptr) {
     TolHive& hive = tol_document_get_hive(doc_);
     const TolChange what{TolChangeKind::subkeys, hive.root_cell};
     return tol_document_change(
         doc_, what,
         [name](TolHive& h, GError** e) { return tol_hive_create_key(h, h.root_cell, name, e).has_value(); },
-        error);
+        error, status);
   }
   // What the file on disk holds now.
   bool on_disk(const char* path) {
@@ -59,14 +59,19 @@ class Document : public HiveTest {
 };
 
 TEST_F(Document, ChangesAreSavedAndUndoAndRedoGoThroughTheSameSave) {
-  ASSERT_TRUE(add("C"));
+  TolChangeStatus status = TolChangeStatus::refused;
+  ASSERT_TRUE(add("C", nullptr, &status));
+  EXPECT_EQ(status, TolChangeStatus::done);
   EXPECT_TRUE(on_disk("C"));
   ASSERT_EQ(changes_.size(), 1u);
   EXPECT_EQ(changes_[0].kind, TolChangeKind::subkeys);
   EXPECT_EQ(changes_[0].key, tol_document_get_hive(doc_).root_cell);
 
   ASSERT_TRUE(add("D"));
+  EXPECT_EQ(tol_document_undo_steps(doc_), 2u);
   ASSERT_TRUE(tol_document_undo(doc_, nullptr));
+  EXPECT_EQ(tol_document_undo_steps(doc_), 1u);
+  EXPECT_EQ(tol_document_redo_steps(doc_), 1u);
   EXPECT_FALSE(on_disk("D"));
   EXPECT_TRUE(on_disk("C"));
   EXPECT_TRUE(tol_document_can_redo(doc_));
@@ -79,7 +84,8 @@ TEST_F(Document, ChangesAreSavedAndUndoAndRedoGoThroughTheSameSave) {
   ASSERT_TRUE(add("E"));
   EXPECT_FALSE(tol_document_can_redo(doc_));
   const std::size_t signals = changes_.size();
-  ASSERT_TRUE(add("E"));
+  ASSERT_TRUE(add("E", nullptr, &status));
+  EXPECT_EQ(status, TolChangeStatus::unchanged);
   EXPECT_EQ(changes_.size(), signals);
   std::size_t undone = 0;
   while (tol_document_undo(doc_, nullptr)) ++undone;
@@ -97,7 +103,9 @@ TEST_F(Document, AFailedOperationOrSaveLeavesImageFileAndListsAsTheyWere) {
     const auto a = tol_hive_find_path(h, "A");
     return tol_hive_set_value(h, *a, "v", 4, le32(1)) && tol_hive_rename_key(h, *a, "B", e).has_value();
   };
-  EXPECT_FALSE(tol_document_change(doc_, TolChange{}, rename, &error));
+  TolChangeStatus status = TolChangeStatus::done;
+  EXPECT_FALSE(tol_document_change(doc_, TolChange{}, rename, &error, &status));
+  EXPECT_EQ(status, TolChangeStatus::refused);
   ASSERT_NE(error, nullptr);
   g_clear_error(&error);
   EXPECT_EQ(tol_hive_find_value(tol_document_get_hive(doc_), *tol_hive_find_path(tol_document_get_hive(doc_), "A"), "v"),
@@ -108,7 +116,8 @@ TEST_F(Document, AFailedOperationOrSaveLeavesImageFileAndListsAsTheyWere) {
                [](int) { return 0; }, [](int fd) { return ::close(fd); }, refuse_rename};
   tol_hive_save_set_io(&io);
   const std::size_t signals = changes_.size();
-  EXPECT_FALSE(add("D", &error));
+  EXPECT_FALSE(add("D", &error, &status));
+  EXPECT_EQ(status, TolChangeStatus::save_failed);
   ASSERT_NE(error, nullptr);
   g_clear_error(&error);
   EXPECT_FALSE(tol_hive_find_path(tol_document_get_hive(doc_), "D")) << "the image went back";
