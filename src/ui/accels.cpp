@@ -4,6 +4,7 @@
 
 #include "ui/key_tree.h"
 #include "ui/pane.h"
+#include "ui/widget_util.h"
 #include "ui/window.h"
 
 namespace {
@@ -35,16 +36,12 @@ GtkWidget* focus_of(GtkWidget* window) {
   return root != nullptr ? gtk_root_get_focus(root) : nullptr;
 }
 
-bool inside(GtkWidget* widget, GtkWidget* container) {
-  return widget != nullptr && container != nullptr &&
-         (widget == container || gtk_widget_is_ancestor(widget, container));
-}
 
 bool in_views(GtkWidget* focus) {
   GtkWidget* pane = focus != nullptr ? gtk_widget_get_ancestor(focus, TOL_TYPE_PANE) : nullptr;
   if (pane == nullptr) return false;
-  return inside(focus, tol_pane_get_key_tree_view(TOL_PANE(pane))) ||
-         inside(focus, tol_pane_get_value_list_view(TOL_PANE(pane)));
+  return tol_focus_inside(tol_pane_get_key_tree_view(TOL_PANE(pane))) ||
+         tol_focus_inside(tol_pane_get_value_list_view(TOL_PANE(pane)));
 }
 
 bool scope_holds(TolAccelScope scope, GtkWidget* focus) {
@@ -57,7 +54,7 @@ bool scope_holds(TolAccelScope scope, GtkWidget* focus) {
       return in_views(focus);
     case TolAccelScope::tree: {
       GtkWidget* tree = focus != nullptr ? gtk_widget_get_ancestor(focus, TOL_TYPE_KEY_TREE) : nullptr;
-      return tree != nullptr && inside(focus, tol_key_tree_get_view(TOL_KEY_TREE(tree)));
+      return tree != nullptr && tol_focus_inside(tol_key_tree_get_view(TOL_KEY_TREE(tree)));
     }
     case TolAccelScope::not_in_popover:
       return focus == nullptr || gtk_widget_get_ancestor(focus, GTK_TYPE_POPOVER) == nullptr;

@@ -8,6 +8,7 @@
 
 #include "search/replace.h"
 #include "ui/commit.h"
+#include "ui/widget_util.h"
 
 struct _TolReplacePopover {
   GtkPopover parent_instance;
@@ -20,12 +21,6 @@ namespace {
 
 GtkWidget*& part(TolReplacePopover* self, TolReplacePart which) {
   return self->parts[static_cast<int>(which)];
-}
-
-GtkWidget* check_button(const char* label, bool active) {
-  GtkWidget* button = gtk_check_button_new_with_label(label);
-  gtk_check_button_set_active(GTK_CHECK_BUTTON(button), active);
-  return button;
 }
 
 GtkWidget* entry_with_placeholder(const char* placeholder) {
@@ -58,14 +53,14 @@ static void tol_replace_popover_init(TolReplacePopover* self) {
                  part(self, TolReplacePart::with) = entry_with_placeholder(_("Replace with…")));
 
   GtkWidget* targets = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 8);
-  gtk_box_append(GTK_BOX(targets), part(self, TolReplacePart::names) = check_button(_("Value names"), false));
-  gtk_box_append(GTK_BOX(targets), part(self, TolReplacePart::data) = check_button(_("Text data"), true));
+  gtk_box_append(GTK_BOX(targets), part(self, TolReplacePart::names) = tol_check_button_new(_("Value names"), false));
+  gtk_box_append(GTK_BOX(targets), part(self, TolReplacePart::data) = tol_check_button_new(_("Text data"), true));
   gtk_box_append(GTK_BOX(box), targets);
 
   GtkWidget* matching = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 8);
-  gtk_box_append(GTK_BOX(matching), part(self, TolReplacePart::match_case) = check_button(_("Match case"), false));
-  gtk_box_append(GTK_BOX(matching), part(self, TolReplacePart::whole) = check_button(_("Whole text"), false));
-  gtk_box_append(GTK_BOX(matching), part(self, TolReplacePart::regex) = check_button(_("Regex"), false));
+  gtk_box_append(GTK_BOX(matching), part(self, TolReplacePart::match_case) = tol_check_button_new(_("Match case"), false));
+  gtk_box_append(GTK_BOX(matching), part(self, TolReplacePart::whole) = tol_check_button_new(_("Whole text"), false));
+  gtk_box_append(GTK_BOX(matching), part(self, TolReplacePart::regex) = tol_check_button_new(_("Regex"), false));
   gtk_box_append(GTK_BOX(box), matching);
 
   GtkWidget* buttons = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 6);

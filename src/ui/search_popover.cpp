@@ -9,6 +9,7 @@
 
 #include "search/search.h"
 #include "ui/pane.h"
+#include "ui/widget_util.h"
 
 struct _TolSearchPopover {
   GtkPopover parent_instance;
@@ -22,12 +23,6 @@ namespace {
 
 GtkWidget*& part(TolSearchPopover* self, TolSearchPart which) {
   return self->parts[static_cast<int>(which)];
-}
-
-GtkWidget* check_button(const char* label, bool active) {
-  GtkWidget* button = gtk_check_button_new_with_label(label);
-  gtk_check_button_set_active(GTK_CHECK_BUTTON(button), active);
-  return button;
 }
 
 bool is_active(TolSearchPopover* self, TolSearchPart which) {
@@ -98,12 +93,12 @@ static void tol_search_popover_init(TolSearchPopover* self) {
   gtk_box_append(GTK_BOX(box), entry);
 
   GtkWidget* targets = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 8);
-  gtk_box_append(GTK_BOX(targets), part(self, TolSearchPart::keys) = check_button(_("Keys"), true));
-  gtk_box_append(GTK_BOX(targets), part(self, TolSearchPart::values) = check_button(_("Values"), true));
-  gtk_box_append(GTK_BOX(targets), part(self, TolSearchPart::data) = check_button(_("Data"), true));
+  gtk_box_append(GTK_BOX(targets), part(self, TolSearchPart::keys) = tol_check_button_new(_("Keys"), true));
+  gtk_box_append(GTK_BOX(targets), part(self, TolSearchPart::values) = tol_check_button_new(_("Values"), true));
+  gtk_box_append(GTK_BOX(targets), part(self, TolSearchPart::data) = tol_check_button_new(_("Data"), true));
   gtk_box_append(GTK_BOX(box), targets);
-  gtk_box_append(GTK_BOX(box), part(self, TolSearchPart::whole) = check_button(_("Whole text"), false));
-  gtk_box_append(GTK_BOX(box), part(self, TolSearchPart::regex) = check_button(_("Regex (PCRE2)"), false));
+  gtk_box_append(GTK_BOX(box), part(self, TolSearchPart::whole) = tol_check_button_new(_("Whole text"), false));
+  gtk_box_append(GTK_BOX(box), part(self, TolSearchPart::regex) = tol_check_button_new(_("Regex (PCRE2)"), false));
 
   GtkWidget* run = gtk_button_new_with_label(_("Search"));
   gtk_widget_add_css_class(run, "suggested-action");

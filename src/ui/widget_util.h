@@ -19,3 +19,10 @@ inline void tol_popup_menu_at(GtkWidget* view, GtkWidget* menu, GtkGestureClick*
   gtk_popover_popup(GTK_POPOVER(menu));
   gtk_gesture_set_state(GTK_GESTURE(gesture), GTK_EVENT_SEQUENCE_CLAIMED);
 }
+
+// A check button with its label, on or off.
+inline GtkWidget* tol_check_button_new(const char* label, bool active) {
+  GtkWidget* button = gtk_check_button_new_with_label(label);
+  gtk_check_button_set_active(GTK_CHECK_BUTTON(button), active);
+  return button;
+}
