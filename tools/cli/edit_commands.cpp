@@ -19,6 +19,7 @@
 #include "hive/logs.h"
 #include "hive/repair.h"
 #include "hive/save.h"
+#include "hive/sddl.h"
 #include "hive/security.h"
 #include "value/codec.h"
 
@@ -31,6 +32,9 @@ struct Args {
   bool force = false;
   std::optional<std::string> root_name;
   std::optional<std::string> set_hex;
+  std::optional<std::string> set_sddl;
+  bool sddl = false;    // sd: print SDDL
+  bool decode = false;  // sd: print the descriptor decoded
   bool bad = false;
 };
 
@@ -40,12 +44,14 @@ Args parse(std::span<const std::string> raw) {
     const std::string& s = raw[i];
     if (s == "--force") {
       a.force = true;
-    } else if (s == "--root-name" || s == "--set") {
+    } else if (s == "--sddl" || s == "--decode") {
+      (s == "--sddl" ? a.sddl : a.decode) = true;
+    } else if (s == "--root-name" || s == "--set" || s == "--set-sddl") {
       if (i + 1 >= raw.size()) {
         a.bad = true;
         break;
       }
-      (s == "--set" ? a.set_hex : a.root_name) = raw[++i];
+      (s == "--set" ? a.set_hex : s == "--set-sddl" ? a.set_sddl : a.root_name) = raw[++i];
     } else if (s == "--") {
       a.pos.insert(a.pos.end(), raw.begin() + static_cast<std::ptrdiff_t>(i) + 1, raw.end());
       break;
@@ -343,19 +349,22 @@ int cmd_copy(std::span<const std::string> raw) {
 
 int cmd_sd(std::span<const std::string> raw) {
   const Args a = parse(raw);
-  if (a.bad || a.pos.size() != 2) return usage_error(*find_command("sd"));
-  if (!a.set_hex) {
+  const int forms = int{a.set_hex.has_value()} + int{a.set_sddl.has_value()} + int{a.sddl} + int{a.decode};
+  if (a.bad || a.pos.size() != 2 || forms > 1) return usage_error(*find_command("sd"));
+  if (!a.set_hex && !a.set_sddl) {
     TolHivePtr hive = open_hive(a.pos[0]);
     if (!hive) return kFailed;
     auto key = resolve_key(*hive, a.pos[1]);
     if (!key) return kFailed;
     auto sd = tol_hive_key_security(*hive, *key);
     if (!sd) return fail(kFailed, "the key has no valid security descriptor");
-    std::printf("%s\n", tol_value_hex_format(*sd).c_str());
-    return kOk;
+    return print_security(*sd, a.sddl     ? SecurityForm::sddl
+                               : a.decode ? SecurityForm::decoded
+                                          : SecurityForm::hex);
   }
   GError* error = nullptr;
-  auto bytes = tol_value_hex_parse(a.set_hex->c_str(), &error);
+  auto bytes = a.set_sddl ? tol_sddl_to_descriptor(*a.set_sddl, &error)
+                          : tol_value_hex_parse(a.set_hex->c_str(), &error);
   if (!bytes) {
     const int rc = fail(kFailed, error ? error->message : "invalid hex bytes");
     g_clear_error(&error);
@@ -363,6 +372,9 @@ int cmd_sd(std::span<const std::string> raw) {
   }
   if (!tol_security_descriptor_valid(*bytes))
     return fail(kFailed, "invalid SECURITY_DESCRIPTOR_RELATIVE");
+  // SDDL is echoed in its canonical form, which is what was stored.
+  std::string canonical;
+  if (a.set_sddl) canonical = ": " + tol_sddl_from_descriptor(*bytes, nullptr).value_or(*a.set_sddl);
   return edit(a.pos[0], a.force, [&](TolHive& hive) -> Outcome {
     auto key = resolve_key(hive, a.pos[1]);
     if (!key) return std::nullopt;
@@ -370,7 +382,7 @@ int cmd_sd(std::span<const std::string> raw) {
     if (!tol_hive_store_security(hive, *key, *bytes, &error))
       return refused("store the security descriptor", error);
     return "stored a security descriptor of " + std::to_string(bytes->size()) + " bytes for " +
-           root_or(a.pos[1]);
+           root_or(a.pos[1]) + canonical;
   });
 }
 
@@ -486,8 +498,10 @@ constexpr Command kEditCommands[] = {
     {"renval", "HIVE KEY OLD NEW [--force]", "rename a value", cmd_renval},
     {"copy", "SRC SRCKEY DST DSTKEY [--force]",
      "copy SRCKEY with its subtree under DSTKEY (SRC and DST may be the same file)", cmd_copy},
-    {"sd", "HIVE KEY [--set HEX] [--force]",
-     "print the key's security descriptor as hex, or store a new one for this key alone", cmd_sd},
+    {"sd", "HIVE KEY [--sddl | --decode | --set HEX | --set-sddl TEXT] [--force] [--json]",
+     "print the key's security descriptor as hex, as SDDL or decoded (owner, group, each ACE in "
+     "words), or store a new one for this key alone, given as hex or as SDDL",
+     cmd_sd},
     {"check", "HIVE [--json]", "consistency report; exit status 1 when something is wrong", cmd_check},
     {"repair", "IN OUT [--json]",
      "write to the new file OUT everything of IN that can still be read, compacted; lists what "

@@ -31,6 +31,10 @@ std::optional<TolHiveValue> read_named_value(const TolHive& hive, std::uint32_t 
                                              std::string_view name);
 // "(Default)" for the empty name, the name otherwise.
 std::string display_value_name(std::string_view name);
+// How `sd` prints a descriptor: hex bytes (as it always has), SDDL, or
+// decoded in words; with --json always one object holding all three.
+enum class SecurityForm { hex, sddl, decoded };
+int print_security(std::span<const std::uint8_t> descriptor, SecurityForm form);
 // Writes every byte, retrying short writes.
 bool write_all(int fd, std::span<const std::uint8_t> bytes);
 
