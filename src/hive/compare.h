@@ -35,12 +35,17 @@ struct TolDiffEntry {
   // that has the key spells them (the left one when both have it); "" for the
   // compared keys themselves. For key entries it ends with the key's own name.
   std::string path;
-  // The value's name for value entries ("" is the default value).
+  // The value's name for value entries ("" is the default value), spelled as
+  // the side that has it spells it (the left one when both have it).
   std::string value;
   // The key on each side, or for a key only on one side the nearest key above
   // it that the other side has (its parent there). nk offsets.
   std::uint32_t left_key = TOL_NO_CELL;
   std::uint32_t right_key = TOL_NO_CELL;
+  // Value entries: the vk records on each side (TOL_NO_CELL on the side that
+  // lacks the value), so that the data need not be looked up by name again.
+  std::uint32_t left_value = TOL_NO_CELL;
+  std::uint32_t right_value = TOL_NO_CELL;
   // Keys only on one side: the keys (itself included) and values of the subtree.
   std::uint32_t subtree_keys = 0;
   std::uint32_t subtree_values = 0;

@@ -289,8 +289,18 @@ std::string tol_reg_export_text(const TolHive& hive, std::uint32_t key) {
   return out.take();
 }
 
+void tol_reg_append_value(TolRegOutput& out, const TolHiveValue& value, std::string& text) {
+  append_value(out, value, text);
+}
+
 bool tol_reg_export_file(const TolHive& hive, std::uint32_t key, const std::string& path,
                          GError** error) {
+  return tol_reg_write_file(
+      path, [&](TolRegOutput& out) { return tol_reg_export(out, hive, key); }, error);
+}
+
+bool tol_reg_write_file(const std::string& path, const std::function<bool(TolRegOutput&)>& write,
+                        GError** error) {
   TempFile temp(path);
   if (!temp.valid()) return fail(error, errno, _("cannot create temporary file: %s"));
   int write_error = 0;
@@ -300,7 +310,7 @@ bool tol_reg_export_file(const TolHive& hive, std::uint32_t key, const std::stri
     return false;
   });
   const char* const failed = _("writing the .reg file failed: %s");
-  if (!tol_reg_export(out, hive, key)) return fail(error, write_error, failed);
+  if (!write(out)) return fail(error, write_error, failed);
   if (!temp.close()) return fail(error, errno, failed);
   if (!temp.rename_to(path)) return fail(error, errno, failed);
   return true;

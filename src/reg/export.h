@@ -83,6 +83,11 @@ void tol_reg_append_quoted(TolRegOutput& out, std::string_view text);
 // two spaces of indent; nothing for no bytes.
 void tol_reg_append_byte_list(TolRegOutput& out, std::span<const std::uint8_t> data);
 
+// Appends one value as the export writes it: `"name"=data` and a line feed,
+// the data in the form that imports back byte for byte, or a comment for a
+// name no line can carry. `text` is scratch space the caller keeps.
+void tol_reg_append_value(TolRegOutput& out, const TolHiveValue& value, std::string& text);
+
 // The whole file for a key: header, empty line and the blocks of the subtree,
 // the key written under its own name. False when the sink failed.
 bool tol_reg_export(TolRegOutput& out, const TolHive& hive, std::uint32_t key);
@@ -92,3 +97,7 @@ std::string tol_reg_export_text(const TolHive& hive, std::uint32_t key);
 // the path only when complete. False with a G_FILE_ERROR error on failure.
 bool tol_reg_export_file(const TolHive& hive, std::uint32_t key, const std::string& path,
                          GError** error);
+// What `write` puts into its output, written to `path` the same way. `write`
+// returns the output's finish().
+bool tol_reg_write_file(const std::string& path, const std::function<bool(TolRegOutput&)>& write,
+                        GError** error);

@@ -3,11 +3,13 @@
 // Each step applies one operation to a hive (or two, for copies between hives)
 // and to the model, saves, and checks that the saved file reads back as the
 // model says and passes the consistency check; every so often the peers must
-// read the same tree. TOL_PROPERTY_STEPS and TOL_PROPERTY_SEEDS make it longer.
+// read the same tree, and a comparison of the two hives must find what the
+// two models differ in and, imported as a .reg file, remove it. TOL_PROPERTY_STEPS and TOL_PROPERTY_SEEDS make it longer.
 #include <glib.h>
 #include <glib/gstdio.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -17,12 +19,15 @@
 #include <vector>
 
 #include "hive/check.h"
+#include "hive/compare.h"
 #include "hive/copy.h"
 #include "hive/create.h"
 #include "hive/edit.h"
 #include "hive/hive.h"
 #include "hive/save.h"
 #include "model.h"
+#include "reg/diff.h"
+#include "reg/import.h"
 #include "temp_dir.h"
 
 namespace tol::test {
@@ -310,6 +315,91 @@ class PropertyTest : public ::testing::TestWithParam<int> {
     return true;
   }
 
+  // What a comparison of the two sides must find, from the models alone: the
+  // entries as "kind|path|value|details", in no particular order.
+  static void model_diff(const ModelKey& l, const ModelKey& r, const std::string& path,
+                         std::vector<std::string>& out) {
+    for (const auto& [f, v] : l.values) {
+      auto it = r.values.find(f);
+      if (it == r.values.end()) {
+        out.push_back("-v|" + path + "|" + v.name);
+      } else if (it->second.type != v.type || it->second.data != v.data) {
+        out.push_back("~v|" + path + "|" + v.name + "|" + (it->second.type != v.type ? "t" : "") +
+                      (it->second.data != v.data ? "d" : ""));
+      }
+    }
+    for (const auto& [f, v] : r.values)
+      if (!l.values.count(f)) out.push_back("+v|" + path + "|" + v.name);
+    const auto below = [&](const std::string& name) { return path.empty() ? name : path + "\\" + name; };
+    const auto counts = [](const ModelKey& k) {
+      return std::to_string(k.count_keys()) + "/" + std::to_string(k.count_values());
+    };
+    for (const auto& [f, k] : l.subkeys) {
+      auto it = r.subkeys.find(f);
+      if (it == r.subkeys.end())
+        out.push_back("-k|" + below(k->name) + "|" + counts(*k));
+      else
+        model_diff(*k, *it->second, below(k->name), out);
+    }
+    for (const auto& [f, k] : r.subkeys)
+      if (!l.subkeys.count(f)) out.push_back("+k|" + below(k->name) + "|" + counts(*k));
+  }
+
+  static std::vector<std::string> engine_diff(const TolDiff& d) {
+    std::vector<std::string> out;
+    for (const TolDiffEntry& e : d.entries) {
+      const std::string head = std::string(tol_diff_sign(e.kind)) +
+                               (std::string(tol_diff_noun(e.kind)) == "key" ? "k|" : "v|") + e.path;
+      if (e.kind == TolDiffKind::key_only_left || e.kind == TolDiffKind::key_only_right)
+        out.push_back(head + "|" + std::to_string(e.subtree_keys) + "/" +
+                      std::to_string(e.subtree_values));
+      else if (e.kind == TolDiffKind::value_changed)
+        out.push_back(head + "|" + e.value + "|" + (e.type_differs ? "t" : "") +
+                      (e.data_differs ? "d" : ""));
+      else
+        out.push_back(head + "|" + e.value);
+    }
+    return out;
+  }
+
+  // The comparison of the two sides agrees with the models, and its .reg
+  // form imported into a copy of the left side leaves nothing to compare.
+  void check_diff(const std::string& after) {
+    GError* error = nullptr;
+    TolDiff diff;
+    ASSERT_TRUE(tol_compare(*sides_[0].hive, sides_[0].hive->root_cell, *sides_[1].hive,
+                            sides_[1].hive->root_cell, {}, diff, &error));
+    std::vector<std::string> want, got = engine_diff(diff);
+    model_diff(sides_[0].model, sides_[1].model, "", want);
+    std::sort(want.begin(), want.end());
+    std::sort(got.begin(), got.end());
+    EXPECT_EQ(got, want) << "after " << after;
+
+    const std::string copy = dir_.path() + "/copy.hiv";
+    TolHivePtr left;
+    {
+      std::ifstream in(sides_[0].path, std::ios::binary);
+      std::ofstream out(copy, std::ios::binary | std::ios::trunc);
+      out << in.rdbuf();
+    }
+    left = tol_hive_open(copy, &error);
+    ASSERT_TRUE(left) << (error ? error->message : "");
+    tol_hive_make_writable(*left);
+    const std::string text = tol_reg_diff_text(*sides_[0].hive, *sides_[1].hive, diff);
+    TolRegImportCounts counts;
+    ASSERT_TRUE(tol_reg_import(*left, left->root_cell,
+                               {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()},
+                               counts, &error));
+    EXPECT_EQ(counts.errors, 0u) << "after " << after << "\n" << text;
+    TolDiff rest;
+    ASSERT_TRUE(tol_compare(*left, left->root_cell, *sides_[1].hive, sides_[1].hive->root_cell, {},
+                            rest, &error));
+    EXPECT_EQ(engine_diff(rest), std::vector<std::string>()) << "after " << after << "\n" << text;
+    for (const auto& p : tol_hive_check(*left).problems) ADD_FAILURE() << "after " << after << ": " << p;
+    left.reset();
+    g_remove(copy.c_str());
+  }
+
   TempDir dir_{"tolvane-prop"};
   std::mt19937 rng_;
   Side sides_[2];
@@ -318,6 +408,7 @@ class PropertyTest : public ::testing::TestWithParam<int> {
 TEST_P(PropertyTest, RandomEditsMatchTheModel) {
   const int steps = env_int("TOL_PROPERTY_STEPS", 120);
   const int peer_every = env_int("TOL_PROPERTY_PEER_EVERY", 40);
+  const int diff_every = env_int("TOL_PROPERTY_DIFF_EVERY", 10);
   bool peers = true;
   int done = 0;
   int skipped = 0;
@@ -325,6 +416,7 @@ TEST_P(PropertyTest, RandomEditsMatchTheModel) {
   for (int i = 1; i <= steps && !HasFailure(); ++i) {
     const std::string what = step();
     for (auto& s : sides_) verify(s, what + " (step " + std::to_string(i) + ")");
+    if (i % diff_every == 0 || i == steps) check_diff(what + " (step " + std::to_string(i) + ")");
     ++done;
     skipped += what == "skip" ? 1 : 0;
     if (peers && (i % peer_every == 0 || i == steps))
