@@ -29,6 +29,8 @@ struct StyleRule {
 constexpr StyleRule kStyleRules[] = {
     {".tol-diff-only", "background-color: rgba(38, 162, 105, 0.22);"},
     {".tol-diff-changed", "background-color: rgba(229, 165, 10, 0.28);"},
+    {".tol-diff-below", "background-color: rgba(53, 132, 228, 0.16); border-radius: 4px;"},
+    {".tol-diff-sign", "font-family: monospace; font-weight: bold; border-radius: 4px;"},
     {".tol-missing", "color: #e5a50a;"},
     {".tol-missing.tol-tab", "background-color: rgba(229, 165, 10, 0.18);"},
     {".tol-error", "color: #e01b24;"},

@@ -7,6 +7,7 @@
 
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "ui/compat.h"
@@ -29,6 +30,10 @@ struct TreeState {
   gint64 type_ahead_pause = kTypeAheadPause;
   std::string selected_path;  // of the selected key, kept to find it again after a change
   bool selected_path_valid = false;
+  // Keys drawn with a mark (differences at or below them), and the rows bound
+  // now, so a new set of marks reaches the rows on show without a rebind.
+  std::unordered_set<std::uint32_t> marks;
+  std::unordered_set<GtkListItem*> bound;
 };
 
 // The one drag in progress from any key tree.
@@ -233,7 +238,20 @@ void row_setup(GtkSignalListItemFactory*, GtkListItem* item, gpointer) {
   gtk_list_item_set_child(item, expander);
 }
 
-void row_bind(GtkSignalListItemFactory*, GtkListItem* item, gpointer) {
+void show_mark(TolKeyTree* self, GtkListItem* item) {
+  GtkWidget* expander = gtk_list_item_get_child(item);
+  auto* row = GTK_TREE_LIST_ROW(gtk_list_item_get_item(item));
+  TolKeyItem* key = row != nullptr ? row_key(row) : nullptr;
+  const bool marked = key != nullptr && self->state->marks.contains(tol_key_item_get_offset(key));
+  GtkWidget* box = gtk_tree_expander_get_child(GTK_TREE_EXPANDER(expander));
+  if (marked)
+    gtk_widget_add_css_class(box, "tol-diff-below");
+  else
+    gtk_widget_remove_css_class(box, "tol-diff-below");
+}
+
+void row_bind(GtkSignalListItemFactory*, GtkListItem* item, gpointer tree) {
+  auto* self = TOL_KEY_TREE(tree);
   GtkWidget* expander = gtk_list_item_get_child(item);
   auto* row = GTK_TREE_LIST_ROW(gtk_list_item_get_item(item));
   gtk_tree_expander_set_list_row(GTK_TREE_EXPANDER(expander), row);
@@ -241,9 +259,12 @@ void row_bind(GtkSignalListItemFactory*, GtkListItem* item, gpointer) {
   GtkWidget* label = gtk_widget_get_last_child(box);
   TolKeyItem* key = row_key(row);
   gtk_label_set_text(GTK_LABEL(label), key != nullptr ? tol_key_item_get_name(key) : "");
+  self->state->bound.insert(item);
+  show_mark(self, item);
 }
 
-void row_unbind(GtkSignalListItemFactory*, GtkListItem* item, gpointer) {
+void row_unbind(GtkSignalListItemFactory*, GtkListItem* item, gpointer tree) {
+  TOL_KEY_TREE(tree)->state->bound.erase(item);
   gtk_tree_expander_set_list_row(GTK_TREE_EXPANDER(gtk_list_item_get_child(item)), nullptr);
 }
 
@@ -427,8 +448,8 @@ static void tol_key_tree_init(TolKeyTree* self) {
 
   GtkListItemFactory* factory = gtk_signal_list_item_factory_new();
   g_signal_connect(factory, "setup", G_CALLBACK(row_setup), nullptr);
-  g_signal_connect(factory, "bind", G_CALLBACK(row_bind), nullptr);
-  g_signal_connect(factory, "unbind", G_CALLBACK(row_unbind), nullptr);
+  g_signal_connect(factory, "bind", G_CALLBACK(row_bind), self);
+  g_signal_connect(factory, "unbind", G_CALLBACK(row_unbind), self);
   GtkColumnViewColumn* column = gtk_column_view_column_new(_("Key"), factory);
   gtk_column_view_column_set_expand(column, TRUE);
   gtk_column_view_column_set_resizable(column, TRUE);
@@ -475,6 +496,7 @@ namespace {
 
 void reset_model(TolKeyTree* self) {
   drop_lists(self);
+  self->state->marks.clear();
   GListStore* store = g_list_store_new(TOL_TYPE_KEY_ITEM);
   if (TolHive* hive = shown_hive(self)) {
     const std::string name = tol_hive_key_name(*hive, hive->root_cell);
@@ -680,4 +702,16 @@ void tol_key_tree_set_dragged_key(TolDocument* document, std::uint32_t key) {
   if (document == nullptr) return;
   g_drag.document = TOL_DOCUMENT(g_object_ref(document));
   g_drag.key = key;
+}
+
+void tol_key_tree_set_marks(TolKeyTree* self, TolDocument* document, std::unordered_set<std::uint32_t> keys) {
+  g_return_if_fail(TOL_IS_KEY_TREE(self));
+  if (document != self->document) keys.clear();
+  self->state->marks = std::move(keys);
+  for (GtkListItem* item : self->state->bound) show_mark(self, item);
+}
+
+bool tol_key_tree_is_marked(TolKeyTree* self, std::uint32_t key) {
+  g_return_val_if_fail(TOL_IS_KEY_TREE(self), false);
+  return self->state->marks.contains(key);
 }

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_set>
 
 #include "hive/document.h"
 
@@ -52,6 +53,11 @@ const std::string& tol_key_tree_get_type_ahead(TolKeyTree* self);
 // Sets the prefix as if it had just been typed.
 void tol_key_tree_set_type_ahead(TolKeyTree* self, const std::string& prefix);
 void tol_key_tree_set_type_ahead_pause(TolKeyTree* self, gint64 microseconds);
+
+// Marks the rows of these keys (nk offsets of `document`; none when the tree
+// shows another document). Showing another document clears the marks.
+void tol_key_tree_set_marks(TolKeyTree* self, TolDocument* document, std::unordered_set<std::uint32_t> keys);
+bool tol_key_tree_is_marked(TolKeyTree* self, std::uint32_t key);
 
 // The parts, for the pane and for tests.
 GtkWidget* tol_key_tree_get_view(TolKeyTree* self);

@@ -5,6 +5,7 @@
 #include "ui/accels.h"
 #include "ui/commands.h"
 #include "ui/compat.h"
+#include "ui/diff_panel.h"
 #include "ui/open_dialogs.h"
 #include "ui/session.h"
 
@@ -14,6 +15,7 @@ struct _TolWindow {
   TolPane* left;                   // owned by the widget tree
   TolPane* right;                  // owned by the widget tree
   AdwToastOverlay* toast_overlay;  // owned by the widget tree
+  TolDiffPanel* diff_panel;        // owned by the widget tree
   bool mapped_before;
 };
 
@@ -56,6 +58,7 @@ void open_dir(GtkWidget* w, const char*, GVariant* side) {
 }
 
 void about(GtkWidget* w, const char*, GVariant*) { tol_window_show_about(TOL_WINDOW(w)); }
+void compare(GtkWidget* w, const char*, GVariant*) { tol_diff_panel_compare(TOL_WINDOW(w)->diff_panel); }
 
 // ---- Shortcut bar -------------------------------------------------------------
 
@@ -127,6 +130,11 @@ GtkWidget* header_bar_new() {
                                    "win.open-dir", "left"));
   adw_header_bar_pack_start(ADW_HEADER_BAR(header), start);
 
+  adw_header_bar_pack_start(ADW_HEADER_BAR(header),
+                             action_button_new("view-dual-symbolic",
+                                               _("Compare the keys selected in the two panes (Ctrl+D)"),
+                                               "win.compare", nullptr));
+
   GtkWidget* end = linked_box_new();
   gtk_box_append(GTK_BOX(end),
                  action_button_new("folder-symbolic", _("Open a Windows installation directory in the right pane"),
@@ -195,6 +203,7 @@ static void tol_window_class_init(TolWindowClass* klass) {
   gtk_widget_class_install_action(widget_class, "win.open-file", "s", open_file);
   gtk_widget_class_install_action(widget_class, "win.open-dir", "s", open_dir);
   gtk_widget_class_install_action(widget_class, "win.about", nullptr, about);
+  gtk_widget_class_install_action(widget_class, "win.compare", nullptr, compare);
 }
 
 static void tol_window_init(TolWindow* self) {
@@ -219,8 +228,17 @@ static void tol_window_init(TolWindow* self) {
   gtk_box_append(GTK_BOX(row), gtk_separator_new(GTK_ORIENTATION_VERTICAL));
   gtk_box_append(GTK_BOX(row), GTK_WIDGET(self->right));
 
+  // The comparison takes the lower part of the window while it is open.
+  self->diff_panel = tol_diff_panel_new(self->left, self->right);
+  GtkWidget* split = gtk_paned_new(GTK_ORIENTATION_VERTICAL);
+  gtk_paned_set_start_child(GTK_PANED(split), row);
+  gtk_paned_set_end_child(GTK_PANED(split), GTK_WIDGET(self->diff_panel));
+  gtk_paned_set_resize_end_child(GTK_PANED(split), FALSE);
+  gtk_paned_set_shrink_end_child(GTK_PANED(split), FALSE);
+  gtk_paned_set_shrink_start_child(GTK_PANED(split), FALSE);
+
   GtkWidget* overlay = adw_toast_overlay_new();
-  adw_toast_overlay_set_child(ADW_TOAST_OVERLAY(overlay), row);
+  adw_toast_overlay_set_child(ADW_TOAST_OVERLAY(overlay), split);
   self->toast_overlay = ADW_TOAST_OVERLAY(overlay);
   tol_pane_set_toast_overlay(self->left, self->toast_overlay);
   tol_pane_set_toast_overlay(self->right, self->toast_overlay);
@@ -261,6 +279,11 @@ TolPane* tol_window_get_right_pane(TolWindow* self) {
 AdwToastOverlay* tol_window_get_toast_overlay(TolWindow* self) {
   g_return_val_if_fail(TOL_IS_WINDOW(self), nullptr);
   return self->toast_overlay;
+}
+
+TolDiffPanel* tol_window_get_diff_panel(TolWindow* self) {
+  g_return_val_if_fail(TOL_IS_WINDOW(self), nullptr);
+  return self->diff_panel;
 }
 
 TolPane* tol_window_get_active_pane(TolWindow* self) {

@@ -8,6 +8,8 @@
 
 #include "ui/pane.h"
 
+typedef struct _TolDiffPanel TolDiffPanel;
+
 G_BEGIN_DECLS
 
 #define TOL_TYPE_WINDOW (tol_window_get_type())
@@ -25,6 +27,8 @@ void tol_window_open_files(TolWindow* self, GFile** files, int n_files);
 TolPane* tol_window_get_left_pane(TolWindow* self);
 TolPane* tol_window_get_right_pane(TolWindow* self);
 AdwToastOverlay* tol_window_get_toast_overlay(TolWindow* self);
+// The comparison panel below the panes ("win.compare", Ctrl+D).
+TolDiffPanel* tol_window_get_diff_panel(TolWindow* self);
 
 // The pane that commands not bound to a pane act on: the right pane while the
 // keyboard focus is inside it, otherwise the left pane.

@@ -115,6 +115,8 @@ TEST(StyleSheet, IsTheExactRuleText) {
   EXPECT_EQ(tol_app_style_sheet(),
             ".tol-diff-only { background-color: rgba(38, 162, 105, 0.22); }\n"
             ".tol-diff-changed { background-color: rgba(229, 165, 10, 0.28); }\n"
+            ".tol-diff-below { background-color: rgba(53, 132, 228, 0.16); border-radius: 4px; }\n"
+            ".tol-diff-sign { font-family: monospace; font-weight: bold; border-radius: 4px; }\n"
             ".tol-missing { color: #e5a50a; }\n"
             ".tol-missing.tol-tab { background-color: rgba(229, 165, 10, 0.18); }\n"
             ".tol-error { color: #e01b24; }\n"

@@ -196,7 +196,12 @@ TEST_F(WindowTest, PanesSitLeftAndRightOfTheCopyColumnInsideTheToastOverlay) {
   GtkWidget* content = tol_compat_toolbar_view_get_content(view);
   ASSERT_TRUE(ADW_IS_TOAST_OVERLAY(content));
   EXPECT_EQ(ADW_TOAST_OVERLAY(content), tol_window_get_toast_overlay(window_));
-  GtkWidget* row = adw_toast_overlay_get_child(ADW_TOAST_OVERLAY(content));
+  // Below the panes, the comparison panel, shown while a comparison is open.
+  GtkWidget* split = adw_toast_overlay_get_child(ADW_TOAST_OVERLAY(content));
+  ASSERT_TRUE(GTK_IS_PANED(split));
+  EXPECT_EQ(gtk_paned_get_end_child(GTK_PANED(split)), GTK_WIDGET(tol_window_get_diff_panel(window_)));
+  EXPECT_FALSE(gtk_widget_get_visible(gtk_paned_get_end_child(GTK_PANED(split))));
+  GtkWidget* row = gtk_paned_get_start_child(GTK_PANED(split));
   std::vector<GtkWidget*> parts = children(row);
   ASSERT_EQ(parts.size(), 5u);
   EXPECT_EQ(parts[0], GTK_WIDGET(left_));
