@@ -2,6 +2,7 @@
 
 #include <glib/gi18n-lib.h>
 
+#include "ui/diff_panel.h"
 #include "ui/key_tree.h"
 #include "ui/pane.h"
 #include "ui/widget_util.h"
@@ -22,8 +23,10 @@ constexpr TolAccel kAccels[] = {
     {"pane.redo-quietly", "<Control><Shift>z", TolAccelScope::not_editing, nullptr, nullptr, {"pane.redo"}},
     {"pane.search", "<Control>f", TolAccelScope::anywhere, "Ctrl+F", N_("Search"), {}},
     {"pane.replace", "<Control>h", TolAccelScope::anywhere, "Ctrl+H", N_("Replace"), {}},
-    {"win.switch-pane", "Tab", TolAccelScope::not_in_popover, "Tab", N_("Pane"), {}},
-    {"win.switch-pane", "<Shift>ISO_Left_Tab", TolAccelScope::not_in_popover, nullptr, nullptr, {}},
+    {"win.compare", "<Control>d", TolAccelScope::not_editing, nullptr, nullptr, {}},
+    {"pane.properties", "<Alt>Return", TolAccelScope::views, nullptr, nullptr, {}},
+    {"win.switch-pane", "Tab", TolAccelScope::not_in_controls, "Tab", N_("Pane"), {}},
+    {"win.switch-pane", "<Shift>ISO_Left_Tab", TolAccelScope::not_in_controls, nullptr, nullptr, {}},
     {"tree.collapse", "Left", TolAccelScope::tree, nullptr, nullptr, {}},
     {"tree.collapse", "KP_Subtract", TolAccelScope::tree, nullptr, nullptr, {}},
     {"tree.expand", "Right", TolAccelScope::tree, nullptr, nullptr, {}},
@@ -56,8 +59,9 @@ bool scope_holds(TolAccelScope scope, GtkWidget* focus) {
       GtkWidget* tree = focus != nullptr ? gtk_widget_get_ancestor(focus, TOL_TYPE_KEY_TREE) : nullptr;
       return tree != nullptr && tol_focus_inside(tol_key_tree_get_view(TOL_KEY_TREE(tree)));
     }
-    case TolAccelScope::not_in_popover:
-      return focus == nullptr || gtk_widget_get_ancestor(focus, GTK_TYPE_POPOVER) == nullptr;
+    case TolAccelScope::not_in_controls:
+      return focus == nullptr || (gtk_widget_get_ancestor(focus, GTK_TYPE_POPOVER) == nullptr &&
+                                  gtk_widget_get_ancestor(focus, TOL_TYPE_DIFF_PANEL) == nullptr);
   }
   return false;
 }

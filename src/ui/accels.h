@@ -15,7 +15,7 @@ enum class TolAccelScope {
   not_editing,      // not while a text field has the focus (its own Ctrl+Z)
   views,            // in a pane's key tree or value list
   tree,             // in a pane's key tree
-  not_in_popover,   // not inside a popover, whose options Tab walks
+  not_in_controls,  // not in a popover or the comparison panel, whose controls Tab walks
 };
 
 struct TolAccel {

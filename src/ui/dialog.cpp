@@ -100,6 +100,11 @@ void tol_edit_dialog_add(TolEditDialog* self, GtkWidget* widget) {
   gtk_box_insert_child_after(GTK_BOX(self->box), widget, gtk_widget_get_prev_sibling(self->buttons));
 }
 
+void tol_edit_dialog_add_above(TolEditDialog* self, GtkWidget* widget) {
+  g_return_if_fail(TOL_IS_EDIT_DIALOG(self));
+  gtk_box_prepend(GTK_BOX(self->box), widget);
+}
+
 void tol_edit_dialog_present(TolEditDialog* self) {
   g_return_if_fail(TOL_IS_EDIT_DIALOG(self));
   gtk_window_present(GTK_WINDOW(self));

@@ -28,6 +28,8 @@ TolEditDialog* tol_edit_dialog_new(TolPane* pane, const char* title, const char*
 void tol_edit_dialog_set_apply(TolEditDialog* self, TolDialogApply apply);
 // Puts a widget below the text, above the buttons (the New value dialog's type).
 void tol_edit_dialog_add(TolEditDialog* self, GtkWidget* widget);
+// Puts a widget above the text (the security editor's readable views).
+void tol_edit_dialog_add_above(TolEditDialog* self, GtkWidget* widget);
 // Shows it, with the focus in the text.
 void tol_edit_dialog_present(TolEditDialog* self);
 // Runs OK as the button does.

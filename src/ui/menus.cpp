@@ -49,6 +49,7 @@ GMenuModel* tol_menu_key_tree() {
   append(more, _("Export..."), "pane.export");
   append(more, _("Copy key name"), "pane.copy-name");
   append(more, _("Permissions..."), "pane.permissions");
+  append(more, _("Properties"), "pane.properties");
   append_section(menu, more);
   GMenu* hive = g_menu_new();
   append(hive, _("Check hive…"), "pane.check-hive");

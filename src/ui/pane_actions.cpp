@@ -4,6 +4,7 @@
 #include <glib/gi18n-lib.h>
 
 #include "ui/commands.h"
+#include "ui/key_properties.h"
 #include "ui/open_dialogs.h"
 #include "ui/pane_private.h"
 #include "ui/value_list.h"
@@ -26,6 +27,7 @@ void export_reg(GtkWidget* w, const char*, GVariant*) { tol_pane_export_reg(pane
 void import_reg(GtkWidget* w, const char*, GVariant*) { tol_pane_import_reg(pane_of(w)); }
 void copy_name(GtkWidget* w, const char*, GVariant*) { tol_pane_copy_key_path(pane_of(w)); }
 void permissions(GtkWidget* w, const char*, GVariant*) { tol_pane_edit_security(pane_of(w)); }
+void properties(GtkWidget* w, const char*, GVariant*) { tol_pane_show_key_properties(pane_of(w)); }
 void check_hive(GtkWidget* w, const char*, GVariant*) { tol_pane_show_check_report(pane_of(w)); }
 void repair_hive(GtkWidget* w, const char*, GVariant*) { tol_pane_repair_to_new_tab(pane_of(w)); }
 void value_modify(GtkWidget* w, const char*, GVariant*) {
@@ -75,6 +77,7 @@ constexpr Entry kActions[] = {
     {"pane.import", nullptr, import_reg},
     {"pane.copy-name", nullptr, copy_name},
     {"pane.permissions", nullptr, permissions},
+    {"pane.properties", nullptr, properties},
     {"pane.check-hive", nullptr, check_hive},
     {"pane.repair-hive", nullptr, repair_hive},
     {"pane.value-modify", nullptr, value_modify},

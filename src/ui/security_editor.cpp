@@ -1,5 +1,6 @@
-// The security descriptor editor: the selected key's descriptor as hex bytes,
-// stored copy-on-write in an sk record of the key's own.
+// The security descriptor editor: the selected key's descriptor as a list of
+// its entries, as SDDL and as hex bytes, kept in step; stored copy-on-write in
+// an sk record of the key's own.
 #include <glib/gi18n-lib.h>
 
 #include <optional>
@@ -9,6 +10,7 @@
 #include "ui/commands.h"
 #include "ui/commit.h"
 #include "ui/dialog.h"
+#include "ui/security_views.h"
 #include "ui/value_dialogs.h"
 #include "value/codec.h"
 
@@ -16,7 +18,13 @@ namespace {
 
 // Only a stored descriptor closes the editor: after any failure the text is
 // still there to correct or to try again.
-bool apply(TolPane* pane, TolEditDialog* dialog) {
+bool apply(TolPane* pane, TolEditDialog* dialog, TolSecurityViews* views) {
+  // SDDL that does not parse has not reached the hex: its error stays beside
+  // the field and nothing is stored.
+  if (tol_security_views_sddl_pending(views)) {
+    gtk_widget_grab_focus(tol_security_views_get_sddl_entry(views));
+    return false;
+  }
   const std::optional<TolBytes> descriptor = tol_pane_parse_hex(pane, tol_edit_dialog_get_text(dialog));
   if (!descriptor) return false;
   const std::uint32_t key = tol_pane_get_hive(pane) != nullptr ? tol_pane_get_selected_key(pane) : TOL_NO_CELL;
@@ -56,6 +64,9 @@ void tol_pane_edit_security(TolPane* self) {
   TolEditDialog* dialog =
       tol_edit_dialog_new(self, _("Security descriptor (self-relative, hex)"), text.c_str(), true);
   tol_edit_dialog_wrap_anywhere(dialog);
-  tol_edit_dialog_set_apply(dialog, apply);
+  TolSecurityViews* views = tol_security_views_new(tol_edit_dialog_get_buffer(dialog));
+  tol_edit_dialog_add_above(dialog, GTK_WIDGET(views));
+  gtk_window_set_default_size(GTK_WINDOW(dialog), 760, 620);
+  tol_edit_dialog_set_apply(dialog, [views](TolPane* pane, TolEditDialog* d) { return apply(pane, d, views); });
   tol_edit_dialog_present(dialog);
 }

@@ -195,7 +195,7 @@ TEST(PaneMenus, HoldTheirItemsInOrder) {
   std::vector<std::string> tree_expected = new_items;
   for (const char* more : {"|", "Rename=pane.rename-key", "Delete=pane.delete-key", "|",
                            "Export...=pane.export", "Copy key name=pane.copy-name",
-                           "Permissions...=pane.permissions", "|",
+                           "Permissions...=pane.permissions", "Properties=pane.properties", "|",
                            "Check hive…=pane.check-hive",
                            "Repair or compact…=pane.repair-hive"})
     tree_expected.emplace_back(more);

@@ -1,6 +1,7 @@
 // The security descriptor editor on a real pane: the descriptor shown as hex,
-// the checks on OK with the dialog left open, the key's own sk record on disk
-// afterwards, and the undo step every checked descriptor leaves.
+// as SDDL and as a list of entries, kept in step; the checks on OK with the
+// dialog left open, the key's own sk record on disk afterwards, and the undo
+// step every checked descriptor leaves. And the key properties window.
 #include "value_fixture.h"
 
 #include <gmock/gmock.h>
@@ -9,9 +10,14 @@
 #include <fstream>
 #include <iterator>
 
+#include "hive/details.h"
+#include "hive/sddl.h"
 #include "hive/security.h"
+#include "ui/accels.h"
 #include "ui/commands.h"
 #include "ui/dialog.h"
+#include "ui/key_properties.h"
+#include "ui/security_views.h"
 #include "value/codec.h"
 
 namespace tol_test {
@@ -187,6 +193,86 @@ TEST_F(SecurityEditorTest, AFailedSaveKeepsTheDialogOpen) {
   EXPECT_EQ(find_label(GTK_WIDGET(overlay_), "Key security saved (copy-on-write)"), nullptr);
   EXPECT_FALSE(tol_pane_get_hive(left_)->dirty) << "the image is as the file";
   EXPECT_EQ(disk().sk("A"), tree_.sk);
+}
+
+TEST_F(SecurityEditorTest, TheListSddlAndHexFollowWhicheverIsEdited) {
+  open_tree();
+  GtkWidget* dialog = open_editor("A");
+  ASSERT_NE(dialog, nullptr);
+  auto* views = TOL_SECURITY_VIEWS(find_first(dialog, TOL_TYPE_SECURITY_VIEWS));
+  ASSERT_NE(views, nullptr);
+  GtkWidget* sddl = tol_security_views_get_sddl_entry(views);
+  // The builder's descriptor: three entries that allow, inherited by subkeys.
+  EXPECT_EQ(std::string(gtk_editable_get_text(GTK_EDITABLE(sddl))), "O:BAG:SYD:(A;CI;KA;;;BA)(A;CI;KA;;;SY)(A;CI;KR;;;WD)");
+  using Row = std::array<std::string, 5>;
+  ASSERT_EQ(tol_security_views_get_rows(views).size(), 3u);
+  EXPECT_EQ(tol_security_views_get_rows(views)[2],
+            (Row{"Everyone (S-1-1-0)", "Allow", "Read", "This key and subkeys", "No"}));
+
+  // Valid SDDL rewrites the hex and the list.
+  gtk_editable_set_text(GTK_EDITABLE(sddl), "O:BAG:SYD:PAI(A;CI;KA;;;SY)(D;OICIID;KW;;;BU)");
+  EXPECT_EQ(tol_security_views_get_sddl_error(views), "");
+  const auto bytes = tol_sddl_to_descriptor("O:BAG:SYD:PAI(A;CI;KA;;;SY)(D;OICIID;KW;;;BU)", nullptr);
+  ASSERT_TRUE(bytes.has_value());
+  EXPECT_EQ(text_of(dialog), tol_value_hex_format(*bytes));
+  ASSERT_EQ(tol_security_views_get_rows(views).size(), 2u);
+  EXPECT_EQ(tol_security_views_get_rows(views)[1][1], "Deny");
+  EXPECT_EQ(tol_security_views_get_rows(views)[1][3], "This key and subkeys");
+  EXPECT_EQ(tol_security_views_get_rows(views)[1][4], "Yes");
+
+  // Hex that decodes rewrites the SDDL.
+  set_text(dialog, tol_value_hex_format(tol::test::default_security_descriptor()));
+  EXPECT_EQ(std::string(gtk_editable_get_text(GTK_EDITABLE(sddl))), "O:BAG:SYD:(A;CI;KA;;;BA)(A;CI;KA;;;SY)(A;CI;KR;;;WD)");
+
+  // SDDL that does not parse: the error beside the field, OK keeps the dialog
+  // and stores nothing.
+  gtk_editable_set_text(GTK_EDITABLE(sddl), "D:(A;;KA;;;SY");
+  EXPECT_THAT(tol_security_views_get_sddl_error(views), HasSubstr("SDDL position 13"));
+  EXPECT_TRUE(tol_security_views_sddl_pending(views));
+  click_ok(dialog);
+  EXPECT_TRUE(dialog_open(kTitle));
+  EXPECT_EQ(snapshots(left_), 0u);
+
+  // Applied SDDL is one undoable change.
+  gtk_editable_set_text(GTK_EDITABLE(sddl), "O:BAG:SYD:P(A;CI;KA;;;SY)");
+  click_ok(dialog);
+  EXPECT_FALSE(dialog_open(kTitle));
+  EXPECT_EQ(snapshots(left_), 1u);
+  const auto stored = tol_hive_key_security(*disk().hive, *tol_hive_find_path(*disk().hive, "A"));
+  ASSERT_TRUE(stored.has_value());
+  EXPECT_EQ(tol_sddl_from_descriptor(*stored, nullptr).value_or(""), "O:BAG:SYD:P(A;CI;KA;;;SY)");
+  ASSERT_TRUE(tol_pane_undo(left_, false));
+  EXPECT_EQ(disk().sk("A"), tree_.sk);
+}
+
+TEST_F(SecurityEditorTest, PropertiesShowTheKeyRecordWithTheTimeInLocalAndUtc) {
+  open_tree();
+  select(left_, "A");
+  g_autoptr(GError) error = nullptr;
+  TolHive* hive = tol_pane_get_hive(left_);
+  TolKeyProperties* window = tol_key_properties_new(nullptr, *hive, tol_pane_get_selected_key(left_), &error);
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(tol_key_properties_get_text(window, "Path"), "\\A");
+  EXPECT_EQ(tol_key_properties_get_text(window, "Subkeys"), "1");
+  EXPECT_EQ(tol_key_properties_get_text(window, "Values"), "0");
+  EXPECT_EQ(tol_key_properties_get_text(window, "Flags"), "compressed name (0x0020)");
+  EXPECT_THAT(tol_key_properties_get_text(window, "Security record"), HasSubstr("shared by 4 keys"));
+  const std::uint64_t time = tol_hive_key_last_write(*hive, tol_pane_get_selected_key(left_));
+  EXPECT_EQ(tol_key_properties_get_text(window, "Last written"), tol_filetime_local_text(time));
+  EXPECT_EQ(tol_key_properties_get_tooltip(window, "Last written"), tol_filetime_iso8601(time, true));
+  gtk_window_destroy(GTK_WINDOW(window));
+
+  // The root carries the flags Windows gives a hive's root; Alt+Enter's action.
+  select(left_, "");
+  ASSERT_TRUE(gtk_widget_activate_action(GTK_WIDGET(left_), "pane.properties", nullptr));
+  GtkWidget* shown = nullptr;
+  ASSERT_TRUE(iterate_until([&] {
+    for (GtkWindow* w : toplevels())
+      if (TOL_IS_KEY_PROPERTIES(w)) shown = GTK_WIDGET(w);
+    return shown != nullptr;
+  }));
+  EXPECT_THAT(tol_key_properties_get_text(TOL_KEY_PROPERTIES(shown), "Flags"), HasSubstr("hive entry"));
+  EXPECT_EQ(std::string(tol_accel_for_menu("pane.properties")), "<Alt>Return");
 }
 
 }  // namespace
