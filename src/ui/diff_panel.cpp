@@ -273,8 +273,10 @@ bool recompare(TolDiffPanel* self) {
     s.problem = error != nullptr ? error->message : "?";
   gtk_label_set_text(GTK_LABEL(self->summary),
                      s.problem.empty() ? summary_text(s.diff.counts).c_str() : s.problem.c_str());
-  g_autofree char* title = g_strdup_printf(_("Left %s · Right %s"), shown_path(s.left_path).c_str(),
-                                           shown_path(s.right_path).c_str());
+  g_autofree char* left_file = g_path_get_basename(tol_document_get_path(self->left_doc).c_str());
+  g_autofree char* right_file = g_path_get_basename(tol_document_get_path(self->right_doc).c_str());
+  g_autofree char* title = g_strdup_printf(_("%s %s  ↔  %s %s"), left_file, shown_path(s.left_path).c_str(),
+                                           right_file, shown_path(s.right_path).c_str());
   gtk_label_set_text(GTK_LABEL(self->title), title);
   rebuild_rows(self);
   mark_trees(self);

@@ -16,6 +16,7 @@ struct _TolWindow {
   TolPane* right;                  // owned by the widget tree
   AdwToastOverlay* toast_overlay;  // owned by the widget tree
   TolDiffPanel* diff_panel;        // owned by the widget tree
+  GtkWidget* split;                // the panes above the panel; owned by the widget tree
   bool mapped_before;
 };
 
@@ -58,7 +59,14 @@ void open_dir(GtkWidget* w, const char*, GVariant* side) {
 }
 
 void about(GtkWidget* w, const char*, GVariant*) { tol_window_show_about(TOL_WINDOW(w)); }
-void compare(GtkWidget* w, const char*, GVariant*) { tol_diff_panel_compare(TOL_WINDOW(w)->diff_panel); }
+void compare(GtkWidget* w, const char*, GVariant*) {
+  auto* self = TOL_WINDOW(w);
+  const bool was_open = tol_diff_panel_is_active(self->diff_panel);
+  // A panel that opens takes the lower third of the window, enough for a
+  // screenful of differences; after that it keeps the height the user gave it.
+  if (tol_diff_panel_compare(self->diff_panel) && !was_open)
+    gtk_paned_set_position(GTK_PANED(self->split), gtk_widget_get_height(self->split) * 2 / 3);
+}
 
 // ---- Shortcut bar -------------------------------------------------------------
 
@@ -230,7 +238,7 @@ static void tol_window_init(TolWindow* self) {
 
   // The comparison takes the lower part of the window while it is open.
   self->diff_panel = tol_diff_panel_new(self->left, self->right);
-  GtkWidget* split = gtk_paned_new(GTK_ORIENTATION_VERTICAL);
+  GtkWidget* split = self->split = gtk_paned_new(GTK_ORIENTATION_VERTICAL);
   gtk_paned_set_start_child(GTK_PANED(split), row);
   gtk_paned_set_end_child(GTK_PANED(split), GTK_WIDGET(self->diff_panel));
   gtk_paned_set_resize_end_child(GTK_PANED(split), FALSE);
