@@ -1,12 +1,17 @@
 // Generates a large hive of realistic shape for the benchmarks:
-//   gen-hive PATH [KEYS [VALUES]]      (defaults: 200000 keys, 650000 values)
+//   gen-hive PATH [KEYS [VALUES]] [--vary PERCENT]
+//   (defaults: 200000 keys, 650000 values)
 // Sorted lh lists, ri lists above 512 entries, mixed value types with some big
 // data, a share of UTF-16 names, one key with 50,000 subkeys and one with 5,000
-// values. The output is the same for the same arguments.
+// values. The output is the same for the same arguments. --vary changes about
+// PERCENT % of the keys of the hive the same arguments give without it (a
+// value's data changed, a value added or removed, a subkey added or removed),
+// for comparisons of two hives that are mostly alike.
 #include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "hive_builder.h"
 
@@ -109,15 +114,81 @@ struct Gen {
   }
 };
 
+// Changes about `percent` % of the keys, each in one way, with a generator of
+// its own so that everything else stays as generated.
+struct Variation {
+  Gen& gen;
+  double share;
+  std::mt19937 rng{20261208};
+  std::size_t changed = 0;
+
+  bool chance(double p) { return std::uniform_real_distribution<double>(0, 1)(rng) < p; }
+  std::size_t pick(std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng); }
+
+  void walk(KeySpec& key) {
+    for (KeySpec& sub : key.subkeys) walk(sub);
+    if (!chance(share)) return;
+    ++changed;
+    const std::string name = "Varied" + std::to_string(changed);
+    switch (pick(5)) {
+      case 0:
+        if (!key.values.empty()) {
+          ValueSpec& v = key.values[pick(key.values.size())];
+          v.data = v.data.empty() ? Bytes{1} : Bytes(v.data.rbegin(), v.data.rend());
+          if (v.data.size() > 1 && v.data.front() == v.data.back()) v.data.front() ^= 0xFF;
+          break;
+        }
+        [[fallthrough]];
+      case 1: {
+        ValueSpec v = gen.value(key.values.size() + 1);
+        v.name = name;
+        key.values.push_back(v);
+        break;
+      }
+      case 2:
+        if (!key.values.empty()) {
+          key.values.erase(key.values.begin() + static_cast<std::ptrdiff_t>(pick(key.values.size())));
+          break;
+        }
+        [[fallthrough]];
+      case 3: {
+        KeySpec added{.name = name};
+        added.values.push_back(gen.value(1));
+        key.subkeys.push_back(added);
+        gen.index_children(key);
+        break;
+      }
+      default:
+        // A subkey without subkeys of its own, so that one key changes.
+        for (std::size_t i = 0; i < key.subkeys.size(); ++i) {
+          if (!key.subkeys[i].subkeys.empty()) continue;
+          key.subkeys.erase(key.subkeys.begin() + static_cast<std::ptrdiff_t>(i));
+          gen.index_children(key);
+          return;
+        }
+        key.values.push_back(ValueSpec{.name = name, .type = 4, .data = le32(1)});
+        break;
+    }
+  }
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    std::fprintf(stderr, "usage: gen-hive PATH [KEYS [VALUES]]\n");
+  std::vector<std::string> args;
+  double vary = 0;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--vary" && i + 1 < argc)
+      vary = std::strtod(argv[++i], nullptr);
+    else
+      args.emplace_back(argv[i]);
+  }
+  if (args.empty()) {
+    std::fprintf(stderr, "usage: gen-hive PATH [KEYS [VALUES]] [--vary PERCENT]\n");
     return 2;
   }
-  const std::size_t keys = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 200000;
-  const std::size_t values = argc > 3 ? std::strtoul(argv[3], nullptr, 10) : 650000;
+  const std::size_t keys = args.size() > 1 ? std::strtoul(args[1].c_str(), nullptr, 10) : 200000;
+  const std::size_t values = args.size() > 2 ? std::strtoul(args[2].c_str(), nullptr, 10) : 650000;
 
   Gen g{.keys_left = keys, .values_left = values, .values_per_key = values / std::max<std::size_t>(keys, 1)};
   KeySpec root{.name = "ROOT"};
@@ -148,10 +219,19 @@ int main(int argc, char** argv) {
     --g.values_left;
   }
   g.index_children(root);
+  std::size_t varied = 0;
+  if (vary > 0) {
+    Variation variation{.gen = g, .share = vary / 100};
+    variation.walk(root);
+    varied = variation.changed;
+  }
 
   HiveBuilder b;
   b.tree(root);
-  b.write_file(argv[1]);
-  std::printf("wrote %s: %zu keys, %zu values, %u bytes of bins\n", argv[1], keys, values, b.bins_size());
+  b.write_file(args[0]);
+  std::printf("wrote %s: %zu keys, %zu values, %u bytes of bins", args[0].c_str(), keys, values,
+              b.bins_size());
+  if (vary > 0) std::printf("; %zu keys varied", varied);
+  std::printf("\n");
   return 0;
 }

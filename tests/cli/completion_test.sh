@@ -42,6 +42,8 @@ expect 'My\ Panel\\' --no-logs ls "$hive" 'My\ '
 expect $'--force\n--no-logs' mkkey "$hive" Foo --
 expect 'REG_QWORD' set "$hive" Key Name REG_Q
 expect 'ControlSet001\\' copy "$hive" ControlSet001 "$hive" Cont
+expect 'ControlSet001\\' diff "$hive" '' "$hive" Cont
+expect $'--security\n--stat' diff "$hive" '' "$hive" '' --s
 expect "$hive" info "$dir/SYS"
 [[ $status == 0 ]] && echo "completion: ok"
 exit $status

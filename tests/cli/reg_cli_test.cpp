@@ -218,4 +218,96 @@ TEST_F(RegCli, HivexReadsTheSameContentInBothDirections) {
   EXPECT_EQ(parse_reg(cli({"export", hive, "Other\\Software"}).out, "Software"), content);
 }
 
+TEST_F(RegCli, DiffLinesCountsStatusesAndItsRegImportsBack) {
+  const std::string left = sample();
+  const std::string right = file("right.hiv");
+  const Bytes original = HiveBuilder::read_bytes(left);
+  HiveBuilder::write_bytes(right, original);
+  for (const std::vector<std::string>& edit : std::vector<std::vector<std::string>>{
+           {"set", right, "software", "COUNT", "REG_DWORD", "43"},
+           {"rmval", right, "Software", "none"},
+           {"set", right, "Software\\Sub", "new one", "REG_SZ", "hi"},
+           {"rmkey", right, "Software\\Ünï"},
+           {"mkkey", right, "Target\\Added\\Deeper"},
+           {"set", right, "", "", "REG_SZ", "root default"}})
+    ASSERT_EQ(cli(edit).status, 0) << edit[0];
+
+  const std::string want =
+      "+\tvalue\t\t\n"
+      "~\tvalue\tSoftware\tCount\n"
+      "-\tvalue\tSoftware\tnone\n"
+      "+\tvalue\tSoftware\\Sub\tnew one\n"
+      "-\tkey\tSoftware\\Ünï\n"
+      "+\tkey\tTarget\\Added\n";
+  Outcome r = cli({"diff", left, "", right, ""});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(r.out, want);
+  EXPECT_EQ(cli({"diff", left, "SOFTWARE", right, "Software\\"}).out,
+            "~\tvalue\t\tCount\n-\tvalue\t\tnone\n+\tvalue\tSub\tnew one\n-\tkey\tÜnï\n");
+  r = cli({"--json", "diff", left, "", right, ""});
+  EXPECT_EQ(lines(r.out).size(), 6u);
+  EXPECT_EQ(lines(r.out)[1],
+            "{\"sign\":\"~\",\"noun\":\"value\",\"kind\":\"value_changed\",\"path\":\"Software\","
+            "\"value\":\"Count\",\"type_differs\":false,\"data_differs\":true}");
+  EXPECT_EQ(lines(r.out)[4],
+            "{\"sign\":\"-\",\"noun\":\"key\",\"kind\":\"key_only_left\",\"path\":\"Software\\\\Ünï\","
+            "\"keys\":1,\"values\":1}");
+  const std::string counts =
+      "key_only_left\t1\nkey_only_right\t1\nvalue_only_left\t1\nvalue_only_right\t2\n"
+      "value_changed\t1\nclass_changed\t0\nsecurity_changed\t0\ntime_changed\t0\ntotal\t6\n";
+  EXPECT_EQ(cli({"diff", left, "", right, "", "--stat"}).out, counts);
+  EXPECT_EQ(cli({"--json", "diff", left, "", right, "", "--stat"}).out,
+            "{\"key_only_left\":1,\"key_only_right\":1,\"value_only_left\":1,\"value_only_right\":2,"
+            "\"value_changed\":1,\"class_changed\":0,\"security_changed\":0,\"time_changed\":0,"
+            "\"total\":6}\n");
+
+  // One file on both sides; descriptors only with --security.
+  r = cli({"diff", left, "", left, "", "--security", "--times"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(cli({"diff", left, "Software\\Sub", left, "Software\\Sub\\Deep"}).out,
+            "-\tkey\tDeep\n");
+  std::string sd = cli({"sd", right, "Target"}).out;
+  ASSERT_GT(sd.size(), 3u);
+  sd.replace(sd.size() - 3, 2, sd.substr(sd.size() - 3, 2) == "01" ? "02" : "01");
+  ASSERT_EQ(cli({"sd", right, "Target", "--set", sd.substr(0, sd.size() - 1)}).status, 0);
+  EXPECT_EQ(cli({"diff", left, "", right, ""}).out, want);
+  EXPECT_EQ(cli({"diff", left, "Target", right, "Target", "--security"}).out,
+            "~\tsecurity\t\n+\tkey\tAdded\n");
+
+  // The .reg form imported below the left key leaves nothing to compare.
+  const std::string reg = file("diff.reg");
+  r = cli({"diff", left, "", right, "", "-o", reg});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  const std::string copy = file("copy.hiv");
+  HiveBuilder::write_bytes(copy, original);
+  ASSERT_EQ(cli({"import", copy, "", reg}).status, 0);
+  r = cli({"diff", copy, "", right, ""});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(cli({"check", copy}).status, 0);
+  if (installed("hivexregedit")) {
+    const Outcome theirs = run({"hivexregedit", "--export", right, "\\"});
+    const Outcome ours = run({"hivexregedit", "--export", copy, "\\"});
+    ASSERT_EQ(ours.status, 0) << ours.err;
+    EXPECT_EQ(parse_reg(ours.out, "\\"), parse_reg(theirs.out, "\\"));
+  }
+  r = cli({"diff", left, "", right, "", "--stat", "-o", reg});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, counts);
+
+  // 2 for wrong usage, 3 when the comparison cannot be made.
+  EXPECT_EQ(cli({"diff", left, "", right}).status, 2);
+  EXPECT_EQ(cli({"diff", left, "", right, "", "--bogus"}).status, 2);
+  EXPECT_EQ(cli({"diff", left, "", right, "", "-o"}).status, 2);
+  EXPECT_EQ(cli({"diff", std::string(dir_) + "/missing.hiv", "", right, ""}).status, 3);
+  EXPECT_EQ(cli({"diff", left, "", text_file("text.hiv", "no hive"), ""}).status, 3);
+  EXPECT_EQ(cli({"diff", left, "Nope", right, ""}).status, 3);
+  r = cli({"diff", left, "", right, "Nope"});
+  EXPECT_EQ(r.status, 3);
+  EXPECT_EQ(r.err, "tolvane-cli: no such key: Nope\n");
+  EXPECT_EQ(cli({"diff", left, "", right, "", "-o", std::string(dir_) + "/no/x.reg"}).status, 3);
+}
+
 }  // namespace
