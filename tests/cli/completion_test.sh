@@ -13,6 +13,8 @@ hive=$dir/SYSTEM
 "$fixture" minimal "$hive"
 "$cli" mkkey "$hive" 'ControlSet001\Services\Tcpip' >/dev/null
 "$cli" mkkey "$hive" 'My Panel' >/dev/null
+"$cli" mkkey "$hive" 'Old\Sub' >/dev/null
+"$cli" rmkey "$hive" Old >/dev/null
 
 status=0
 # complete WORD... : the completions of the last word, one per line.
@@ -43,5 +45,7 @@ expect $'--force\n--no-logs' mkkey "$hive" Foo --
 expect 'REG_QWORD' set "$hive" Key Name REG_Q
 expect 'ControlSet001\\' copy "$hive" ControlSet001 "$hive" Cont
 expect "$hive" info "$dir/SYS"
+expect $'Old\nOld\\\\Sub' undelete "$hive" o
+expect 'ControlSet001\\' undelete "$hive" Old --to Cont
 [[ $status == 0 ]] && echo "completion: ok"
 exit $status
