@@ -6,6 +6,8 @@
 //   edit-bench dirty-copy HIVE OUT MB  OUT: HIVE left dirty, with OUT.LOG1
 //                                      holding MB megabytes of its pages
 //   edit-bench open HIVE RUNS [--no-logs]  "open RUNS <median CPU seconds> <entries applied>"
+//   edit-bench delete-keys HIVE OUT N  OUT: HIVE with N keys spread over it
+//                                      deleted (with their subtrees)
 #include <time.h>
 
 #include <algorithm>
@@ -135,9 +137,41 @@ int open_times(const std::string& path, long runs, TolLogPolicy policy) {
   return 0;
 }
 
+// A copy of a hive with keys deleted all over it, the way a hive that has
+// been in use for a while holds deleted keys: every key below the top level
+// is a candidate, and N of them, evenly spread, go. Keys are found by path
+// each time, since a candidate may lie in a subtree deleted before it.
+int delete_keys(const std::string& in, const std::string& out, long n) {
+  GError* error = nullptr;
+  TolHivePtr hive = tol_hive_open(in, &error);
+  if (!hive || n <= 0) return 1;
+  std::vector<std::string> paths;
+  tol_hive_walk_subtree(*hive, hive->root_cell, [&](std::uint32_t nk) {
+    std::string path = tol_hive_key_path(*hive, nk);
+    if (path.find('\\') != std::string::npos) paths.push_back(std::move(path));
+    return true;
+  });
+  long deleted = 0;
+  const std::size_t step = std::max<std::size_t>(1, paths.size() / static_cast<std::size_t>(n));
+  for (std::size_t i = step / 2; i < paths.size() && deleted < n; i += step) {
+    const auto key = tol_hive_find_path(*hive, paths[i]);
+    if (key && tol_hive_delete_key(*hive, *key, nullptr)) ++deleted;
+  }
+  std::remove(out.c_str());
+  hive->path = out;
+  if (!tol_hive_save_new(*hive, in, &error)) {
+    std::fprintf(stderr, "edit-bench: %s\n", error->message);
+    return 1;
+  }
+  std::printf("delete-keys %ld\n", deleted);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 5 && std::string(argv[1]) == "delete-keys")
+    return delete_keys(argv[2], argv[3], std::strtol(argv[4], nullptr, 10));
   if (argc >= 5 && std::string(argv[1]) == "dirty-copy")
     return dirty_copy(argv[2], argv[3], std::strtol(argv[4], nullptr, 10));
   if (argc >= 4 && std::string(argv[1]) == "open")

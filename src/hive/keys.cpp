@@ -426,17 +426,18 @@ bool tol_hive_delete_key(TolHive& hive, std::uint32_t key, GError** error) {
   if (!allowed) return false;
 
   tol_hive_make_writable(hive);
-  tol_hive_free_subtree(hive, key, 0);
-  hive.dirty = true;
-  if (!tol_hive_key(hive, parent)) return true;
-
-  free_subkey_list(hive, old_list);
+  // The parent's new list is written before the subtree is released: the
+  // allocator would otherwise hand it the first cell the delete freed, the
+  // deleted key's own record, which is what a later undelete needs most.
   std::uint32_t list = TOL_NO_CELL;
   if (!entries.empty()) {
     order_windows(hive, entries);
     list = write_li(hive, entries, static_cast<std::uint32_t>(entries.size() * 4 + 4));
   }
+  free_subkey_list(hive, old_list);
   set_subkey_list(hive, parent, static_cast<std::uint32_t>(entries.size()), list);
+  tol_hive_free_subtree(hive, key, 0);
+  hive.dirty = true;
   return true;
 }
 

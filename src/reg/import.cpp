@@ -236,6 +236,10 @@ class Importer {
     if (text.size() < 2 || text.back() != ']') return error();
     const std::string_view path = text.substr(1, text.size() - 2);
     if (path.starts_with('-')) return delete_key(path.substr(1));
+    // After "[-]" the destination is gone, and nothing can go below it. Its
+    // record still reads as a key (a delete leaves freed cells as they are),
+    // so that is remembered rather than read.
+    if (destination_gone_) return error();
 
     std::uint32_t key = destination_;
     int depth = destination_depth_;
@@ -249,7 +253,6 @@ class Importer {
       if (next) key = *next;
       return next.has_value();
     });
-    // "[]" after "[-]" names a destination that is gone: its cell is free.
     if (!reached || !tol_hive_key(hive_, key)) return error();
     ++counts_.keys;
     current_ = key;
@@ -257,6 +260,7 @@ class Importer {
   }
 
   void delete_key(std::string_view path) {
+    if (destination_gone_) return error();
     std::uint32_t key = destination_;
     const bool found = for_each_component(path, [&](std::string_view name) {
       const auto next = tol_hive_find_subkey(hive_, key, name);
@@ -265,6 +269,7 @@ class Importer {
     });
     if (!found) return;  // nothing to delete is no error
     if (!tol_hive_delete_key(hive_, key)) return error();
+    destination_gone_ = destination_gone_ || key == destination_;
     ++counts_.deleted_keys;
   }
 
@@ -320,6 +325,7 @@ class Importer {
   TolHive& hive_;
   const std::uint32_t destination_;
   const int destination_depth_;
+  bool destination_gone_ = false;
   TolRegImportCounts& counts_;
   std::uint32_t current_ = TOL_NO_CELL;
   bool key_valid_ = false;  // value lines apply only after a key line that was applied

@@ -13,6 +13,8 @@ hive=$dir/SYSTEM
 "$fixture" minimal "$hive"
 "$cli" mkkey "$hive" 'ControlSet001\Services\Tcpip' >/dev/null
 "$cli" mkkey "$hive" 'My Panel' >/dev/null
+"$cli" mkkey "$hive" 'Old\Sub' >/dev/null
+"$cli" rmkey "$hive" Old >/dev/null
 
 status=0
 # complete WORD... : the completions of the last word, one per line.
@@ -45,5 +47,7 @@ expect 'ControlSet001\\' copy "$hive" ControlSet001 "$hive" Cont
 expect 'ControlSet001\\' diff "$hive" '' "$hive" Cont
 expect $'--security\n--stat' diff "$hive" '' "$hive" '' --s
 expect "$hive" info "$dir/SYS"
+expect $'Old\nOld\\\\Sub' undelete "$hive" o
+expect 'ControlSet001\\' undelete "$hive" Old --to Cont
 [[ $status == 0 ]] && echo "completion: ok"
 exit $status

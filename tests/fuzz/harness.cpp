@@ -17,6 +17,7 @@
 
 #include "hive/check.h"
 #include "hive/copy.h"
+#include "hive/deleted.h"
 #include "hive/edit.h"
 #include "hive/format.h"
 #include "hive/hive.h"
@@ -350,6 +351,16 @@ void run_read(std::span<const std::uint8_t> input) {
   for (const auto& hit : *hits) {
     require_utf8(tol_search_result_label(hit), "search label is not UTF-8");
     require_utf8(tol_search_result_detail(hit), "search detail is not UTF-8");
+  }
+
+  const TolDeletedScan deleted = tol_deleted_scan(*hive);
+  std::vector<std::uint8_t> data;
+  for (std::size_t i = 0; i < deleted.keys.size(); ++i)
+    require_utf8(tol_deleted_key_path(*hive, deleted, i), "deleted key path is not UTF-8");
+  for (std::size_t i = 0; i < deleted.values.size(); ++i) {
+    require_utf8(tol_deleted_value_key_path(*hive, deleted, i), "deleted value's key path is not UTF-8");
+    require(tol_deleted_value_data(*hive, deleted, deleted.values[i], data) == deleted.values[i].data_intact,
+            "a deleted value's data read otherwise than the scan said");
   }
 
   // A damaged hive is still a source: what it gives to another hive must

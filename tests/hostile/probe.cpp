@@ -17,6 +17,7 @@
 #include "hive/copy.h"
 #include "hive/repair.h"
 #include "hive/create.h"
+#include "hive/deleted.h"
 #include "hive/edit.h"
 #include "hive/hive.h"
 #include "hive/save.h"
@@ -352,6 +353,22 @@ class Probe {
     (void)tol_replace_tree(hive, hive.root_cell, "a", "b", dry, replace, nullptr);
     set("replace.examined", std::to_string(replace.values_examined));
     if (hive.dirty) fail("a dry replace changed the image");
+
+    step("deleted");
+    const TolDeletedScan deleted = tol_deleted_scan(hive);
+    std::vector<std::uint8_t> data;
+    for (std::size_t i = 0; i < deleted.keys.size(); ++i)
+      (void)tol_deleted_key_path(hive, deleted, i);
+    for (std::size_t i = 0; i < deleted.values.size(); ++i) {
+      (void)tol_deleted_value_key_path(hive, deleted, i);
+      const bool read = tol_deleted_value_data(hive, deleted, deleted.values[i], data);
+      if (read != deleted.values[i].data_intact ||
+          (read && data.size() != std::min<std::uint32_t>(deleted.values[i].length, 4) &&
+           data.size() != deleted.values[i].length))
+        fail("a deleted value's data read otherwise than the scan said");
+    }
+    set("deleted", std::to_string(deleted.keys.size()) + " keys, " +
+                       std::to_string(deleted.values.size()) + " values");
 
     // The same reads from the heap copy: the copy is exactly bins-length
     // bytes, so any read the mapping forgave would now show.

@@ -30,6 +30,7 @@ std::span<const Command> reg_commands();
 std::span<const Command> search_commands();
 std::span<const Command> details_commands();
 std::span<const Command> diff_commands();
+std::span<const Command> deleted_commands();
 
 // "tolvane-cli: MESSAGE" on standard error; returns status for convenience.
 int fail(int status, std::string_view message);

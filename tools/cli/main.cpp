@@ -15,7 +15,7 @@ std::span<const Command> commands() {
   static const std::vector<Command> all = [] {
     std::vector<Command> v;
     for (auto group : {read_commands(), edit_commands(), reg_commands(), search_commands(),
-                        details_commands(), diff_commands()})
+                        details_commands(), diff_commands(), deleted_commands()})
       v.insert(v.end(), group.begin(), group.end());
     return v;
   }();
@@ -41,7 +41,7 @@ void print_help(std::FILE* out) {
                "      transaction logs (.LOG1/.LOG2/.LOG)\n"
                "  --json\n"
                "      print data as JSON: one object, or one object per line for lists\n"
-               "      (ls, values, search, timeline, diff); see tolvane-cli(1)\n"
+               "      (ls, values, search, timeline, diff, deleted); see tolvane-cli(1)\n"
                "\nExit status: 0 success, 1 the operation failed, 2 wrong usage (diff: 0\n"
                "equal, 1 different, 3 failed).\n");
 }
