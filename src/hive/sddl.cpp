@@ -520,14 +520,16 @@ class Parser {
     return true;
   }
 
-  // Decimal digits, or hex after "0x" when `hex_ok`, up to `max`.
-  bool number(std::uint64_t max, bool hex_ok, std::uint64_t& out) {
+  // Decimal digits, or hex after "0x" when `hex_ok`, up to `max`. Hex reads
+  // at most `hex_digits` digits: a SID's authority is written with 12, and a
+  // "D:" may follow it at once.
+  bool number(std::uint64_t max, bool hex_ok, std::uint64_t& out, std::size_t hex_digits = 16) {
     const std::size_t start = pos_;
     const bool hex = hex_ok && (starts("0x") || starts("0X"));
     if (hex) pos_ += 2;
     std::uint64_t v = 0;
     std::size_t n = 0;
-    for (; pos_ < text_.size(); ++pos_, ++n) {
+    for (; pos_ < text_.size() && !(hex && n == hex_digits); ++pos_, ++n) {
       const char c = text_[pos_];
       unsigned digit = 0;
       if (is_digit(c)) digit = static_cast<unsigned>(c - '0');
@@ -550,7 +552,7 @@ class Parser {
       if (!number(0xFF, false, v)) return false;
       if (v != 1) return fail(start + 2, "SID revision " + std::to_string(v) + " (only 1 exists)");
       out.revision = 1;
-      if (!literal('-') || !number(0xFFFFFFFFFFFFull, true, out.authority)) return false;
+      if (!literal('-') || !number(0xFFFFFFFFFFFFull, true, out.authority, 12)) return false;
       out.sub_authorities.clear();
       while (peek() == '-') {
         if (out.sub_authorities.size() == kMaxSubAuthorities)

@@ -18,6 +18,7 @@
 #include "hive/check.h"
 #include "hive/copy.h"
 #include "hive/deleted.h"
+#include "hive/details.h"
 #include "hive/edit.h"
 #include "hive/format.h"
 #include "hive/hive.h"
@@ -25,11 +26,13 @@
 #include "hive/names.h"
 #include "hive/page_journal.h"
 #include "hive/save.h"
+#include "hive/sddl.h"
 #include "hive/security.h"
 #include "reg/export.h"
 #include "reg/import.h"
 #include "search/replace.h"
 #include "search/search.h"
+#include "search/timeline.h"
 #include "hive_builder.h"
 #include "value/codec.h"
 
@@ -239,9 +242,22 @@ void read_key(const TolHive& hive, std::uint32_t nk, std::size_t& value_reads) {
   for (std::size_t i = 0; i < subkeys.size() && i < kMaxFindSubkey; ++i)
     (void)tol_hive_find_subkey(hive, nk, tol_hive_key_name(hive, subkeys[i]));
 
+  if (const auto details = tol_hive_key_details(hive, nk, nullptr)) {
+    if (details->class_name) require_utf8(*details->class_name, "class name is not UTF-8");
+    require_utf8(tol_filetime_iso8601(details->last_write, true), "time is not UTF-8");
+  }
+
   // The editor shows a damaged descriptor too, so that it can be repaired.
-  if (const auto descriptor = tol_hive_key_security(hive, nk))
+  if (const auto descriptor = tol_hive_key_security(hive, nk)) {
     (void)tol_security_descriptor_valid(*descriptor);
+    // Whatever decodes and prints as SDDL parses back to the same text.
+    const auto sd = tol_sd_decode(*descriptor, nullptr);
+    if (const auto text = sd ? tol_sddl_print(*sd, nullptr) : std::nullopt) {
+      const auto bytes = tol_sddl_to_descriptor(*text, nullptr);
+      require(bytes && tol_sddl_from_descriptor(*bytes, nullptr) == *text,
+              "SDDL does not parse back to itself", *text);
+    }
+  }
 }
 
 // --- The base hives. ----------------------------------------------------------------
@@ -343,6 +359,16 @@ void run_read(std::span<const std::uint8_t> input) {
 
   const TolCheckReport report = tol_hive_check(*hive);
   for (const auto& line : report.problems) require_utf8(line, "check line is not UTF-8");
+
+  TolTimelineOptions newest;
+  newest.limit = 20;
+  const TolTimeline timeline = tol_timeline(*hive, hive->root_cell, newest);
+  require(timeline.keys_walked <= hive->bins_length / 8 + 1, "the timeline met more keys than fit");
+  std::string timeline_path;
+  for (const TolTimelineEntry& e : timeline.entries) {
+    tol_timeline_path(*hive, timeline, e, timeline_path);
+    require_utf8(timeline_path, "timeline path is not UTF-8");
+  }
 
   TolSearchOptions search;
   const auto hits = tol_search_hive(*hive, "e", search, &error);

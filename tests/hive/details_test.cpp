@@ -146,6 +146,7 @@ TEST(Sddl, CanonicalTextsRoundTrip) {
       "D:(OA;CI;KR;bf967aba-0de6-11d0-a285-00aa003049e2;;AU)(OD;;GA;;4828cc14-1437-45bc-9b07-ad6f015e5f28;WD)"
       "(OA;;KA;bf967aba-0de6-11d0-a285-00aa003049e2;4828cc14-1437-45bc-9b07-ad6f015e5f28;S-1-5-21-1-2-3-1000)",
       "O:S-1-0x123456789ABC-1-2-3-4-5-6-7-8-9-10-11-12-13-14-4294967295",
+      "O:S-1-0x0F123456789AD:",
       "",
   };
   for (const char* text : texts) {
