@@ -55,11 +55,11 @@ int compare_names(const tol::StoredName& a, const tol::StoredName& b) {
                               tol::StoredName(b.bytes().tail(same), b.one_byte()));
 }
 
-// Puts a list into Windows' order of names. Sound hives keep subkey lists in
-// that order, so they cost one pass; value lists and damaged subkey lists
-// are sorted, names Windows takes as equal by record offset, and a record the
-// list names twice is then kept once.
-// True when the list was in order already.
+// Puts a list into Windows' order of names; true when it was in order
+// already. Sound hives keep subkey lists in that order, so they cost one
+// pass; value lists and damaged subkey lists are sorted, names Windows takes
+// as equal by record offset, and a record the list names twice is then kept
+// once.
 bool order(std::vector<Named>& list) {
   bool sorted = true;
   for (std::size_t i = 1; i < list.size() && sorted; ++i)

@@ -15,6 +15,9 @@
 // section with "name"=- for values only on the left and the right's data for
 // values only on the right or changed. Paths are relative to the compared
 // keys ("[]" is the left key itself); quoting and data follow the exporter.
+// Names both sides have are written as the left spells them, so that the
+// import replaces the left's value instead of adding one Windows would take
+// for the same.
 // Class, security and time entries have no .reg form and are left out.
 // False when the sink failed.
 bool tol_reg_diff(TolRegOutput& out, const TolHive& left, const TolHive& right,

@@ -16,6 +16,7 @@
 #include <unordered_set>
 
 #include "hive/check.h"
+#include "hive/compare.h"
 #include "hive/copy.h"
 #include "hive/deleted.h"
 #include "hive/details.h"
@@ -28,6 +29,7 @@
 #include "hive/save.h"
 #include "hive/sddl.h"
 #include "hive/security.h"
+#include "reg/diff.h"
 #include "reg/export.h"
 #include "reg/import.h"
 #include "search/replace.h"
@@ -413,6 +415,29 @@ void run_read(std::span<const std::uint8_t> input) {
       require(copied > 0, "a copy without an error copied nothing");
       require_sound(*dst, "copy from a damaged hive left an unsound hive");
     }
+  }
+  // A damaged hive compared with a sound one ends, and the .reg form that
+  // brings the sound one towards it must leave the sound one sound.
+  if (tol_hive_key(*hive, hive->root_cell)) {
+    TolHivePtr dst = open_or_die(read_only_file("dest.hiv", small_hive), "dest");
+    TolDiff diff;
+    const bool compared = tol_compare(*dst, dst->root_cell, *hive, hive->root_cell,
+                                      {.security = true, .times = true}, diff, &error);
+    drop_error(error, "compare error");
+    require(compared, "a comparison of two readable keys failed");
+    for (const TolDiffEntry& e : diff.entries) {
+      require_utf8(e.path, "a compared path is not UTF-8");
+      require_utf8(e.value, "a compared value name is not UTF-8");
+    }
+    const std::string reg = tol_reg_diff_text(*dst, *hive, diff);
+    require_utf8(reg, "a comparison's .reg form is not UTF-8");
+    TolRegImportCounts counts;
+    require(tol_reg_import(*dst, dst->root_cell,
+                           std::span(reinterpret_cast<const std::uint8_t*>(reg.data()), reg.size()),
+                           counts, &error),
+            "import of a comparison failed");
+    drop_error(error, "import error");
+    require_sound(*dst, "import of a comparison with a damaged hive left an unsound hive");
   }
 }
 

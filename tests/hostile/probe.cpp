@@ -14,6 +14,7 @@
 
 #include "hive/page_journal.h"
 #include "hive/check.h"
+#include "hive/compare.h"
 #include "hive/copy.h"
 #include "hive/repair.h"
 #include "hive/create.h"
@@ -325,6 +326,19 @@ class Probe {
     step("export");
     set("export.bytes", std::to_string(tol_reg_export_text(hive, hive.root_cell).size()));
     if (hive_.victim != kNoCell) (void)tol_reg_export_text(hive, hive_.victim);
+
+    // The hive against itself opened a second time: the walks on both sides
+    // see the same damage the same way, so they must end and find nothing.
+    step("compare");
+    if (TolHivePtr again = tol_hive_open(file_, nullptr)) {
+      TolDiff diff;
+      const TolDiffOptions everything{.security = true, .times = true};
+      if (tol_compare(hive, hive.root_cell, *again, again->root_cell, everything, diff, nullptr) &&
+          !diff.entries.empty())
+        fail("the hive compared with itself differs at \"" + diff.entries.front().path + "\"");
+      if (hive_.victim != kNoCell)
+        (void)tol_compare(hive, hive_.victim, *again, again->root_cell, everything, diff, nullptr);
+    }
 
     step("search");
     std::size_t hits = 0;
