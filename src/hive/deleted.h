@@ -9,9 +9,9 @@
 // name needs, a list with room for more entries) for nk and vk records whose
 // structure still holds: signature, lengths that fit, a name without NULs
 // (and, for keys, without backslashes), offsets that are cell offsets, a
-// time before the year 2200. Cells that hold plain data (value data, value
-// lists) are never searched: their bytes belong to a live value and may
-// look like anything.
+// time before the year 2200. Allocated cells of plain data (value data,
+// value lists) are never searched: their bytes belong to a live value and
+// may look like anything.
 //
 // Whatever a deleted record names (its value list, the values, their data
 // and big-data segments) is read only from cells that are still unused
@@ -23,6 +23,11 @@
 // over the bins and memory in proportion to the free cells it finds. A scan
 // describes the image it was taken of: after any change (the document's
 // "changed" signal) take a new one.
+//
+// For a tree of live and deleted keys: below a live key hang the deleted
+// keys tol_deleted_keys_below names, below a deleted key its `subkeys`; the
+// value list of a live key adds tol_deleted_values_of, that of a deleted key
+// shows its `values`. Items whose place is unknown have no live ancestor.
 #pragma once
 
 #include <glib.h>
@@ -147,7 +152,9 @@ const char* tol_deleted_confidence_name(TolDeletedConfidence confidence);
 // since is refused. It reads everything it restores into memory first, then
 // re-creates it through the ordinary operations (tol_hive_create_key,
 // tol_hive_set_value), so lists stay sorted, lengths right and security
-// records counted. Values whose data are lost are left out (and counted),
+// records counted. (A view announces a restored key as a change of the
+// subkeys of the key it went into, a restored value as one of that key's
+// values.) Values whose data are lost are left out (and counted),
 // as are subkeys and values whose names repeat a sibling's. The records
 // restored from have their signatures cleared, so that a later scan no
 // longer lists the item; undoing the change brings them back. Callers wrap
