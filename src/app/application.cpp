@@ -46,6 +46,7 @@ constexpr StyleRule kStyleRules[] = {
     {".tol-icon-string", "color: #3584e4;"},
     {".tol-icon-number", "color: #2ec27e;"},
     {".tol-icon-binary", "color: #e66100;"},
+    {".tol-deleted", "opacity: 0.55;"},
 };
 
 void on_startup(GApplication*, gpointer) {

@@ -25,6 +25,7 @@ constexpr TolAccel kAccels[] = {
     {"pane.replace", "<Control>h", TolAccelScope::anywhere, "Ctrl+H", N_("Replace"), {}},
     {"win.compare", "<Control>d", TolAccelScope::not_editing, nullptr, nullptr, {}},
     {"pane.properties", "<Alt>Return", TolAccelScope::views, nullptr, nullptr, {}},
+    {"pane.show-deleted", "<Control><Shift>d", TolAccelScope::views, nullptr, nullptr, {}},
     {"win.switch-pane", "Tab", TolAccelScope::not_in_controls, "Tab", N_("Pane"), {}},
     {"win.switch-pane", "<Shift>ISO_Left_Tab", TolAccelScope::not_in_controls, nullptr, nullptr, {}},
     {"tree.collapse", "Left", TolAccelScope::tree, nullptr, nullptr, {}},

@@ -6,6 +6,8 @@
 
 #include "ui/pane.h"
 
+typedef struct _TolValueItem TolValueItem;
+
 // key_commands.cpp: the New key and Rename key dialogs and the Delete key? alert.
 void tol_pane_show_new_key(TolPane* self);
 void tol_pane_show_rename_key(TolPane* self);
@@ -44,6 +46,13 @@ void tol_pane_import_reg_from(TolPane* self, const char* path);
 
 // security_editor.cpp: the selected key's security descriptor as hex.
 void tol_pane_edit_security(TolPane* self);
+
+// deleted_commands.cpp: guards of the editing commands. True, after a toast
+// saying why, when the tree's selected row is a deleted key (or the row of
+// those whose place is unknown), or when `item` is a deleted value: commands
+// that would change or create below them refuse.
+bool tol_pane_refuse_deleted_key(TolPane* self);
+bool tol_pane_refuse_deleted_value(TolPane* self, TolValueItem* item);
 
 // pane_copy.cpp: copying keys between the panes.
 // Drop onto this pane's key tree of the key being dragged from a key tree;

@@ -16,6 +16,7 @@ void tol_pane_import_reg(TolPane* self) {
     tol_pane_toast(self, _("Open a hive file in this pane first"));
     return;
   }
+  if (tol_pane_refuse_deleted_key(self)) return;
 
   TolFileRequest request;
   request.action = TolFileAction::open;
@@ -36,6 +37,7 @@ void tol_pane_import_reg_from(TolPane* self, const char* path) {
     tol_pane_toast(self, _("No hive is loaded in this pane"));
     return;
   }
+  if (tol_pane_refuse_deleted_key(self)) return;
   std::uint32_t destination = tol_pane_get_selected_key(self);
   if (destination == TOL_NO_CELL)
     destination = hive->root_cell;

@@ -52,7 +52,7 @@ void open_key_dialog(TolPane* pane, const char* title, const char* text,
 
 bool apply_new_key(TolPane* pane, const std::string& name) {
   TolHive* hive = tol_pane_get_hive(pane);
-  if (hive == nullptr) return true;
+  if (hive == nullptr || tol_pane_refuse_deleted_key(pane)) return true;
   std::uint32_t parent = tol_pane_get_selected_key(pane);
   if (parent == TOL_NO_CELL) parent = hive->root_cell;
   TolCommit commit;
@@ -129,6 +129,7 @@ void tol_pane_show_new_key(TolPane* self) {
     tol_pane_toast(self, _("Open a hive file in this pane first"));
     return;
   }
+  if (tol_pane_refuse_deleted_key(self)) return;
   open_key_dialog(self, _("New key (under the selected key)"), _("NewKey"), apply_new_key);
 }
 

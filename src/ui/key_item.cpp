@@ -6,7 +6,10 @@
 struct _TolKeyItem {
   GObject parent_instance;
   TolHive* hive;  // not owned
+  TolKeyItemKind kind;
   std::uint32_t offset;
+  std::size_t deleted_index;
+  std::uint32_t record;
   char* name;
   char* folded_name;  // null until asked for
   bool had_subkeys;   // when the item was made, which its row's expander learnt
@@ -34,7 +37,11 @@ static void tol_key_item_class_init(TolKeyItemClass* klass) {
 
 static void tol_key_item_init(TolKeyItem* self) {
   self->hive = nullptr;
+  self->kind = TolKeyItemKind::live;
   self->offset = TOL_NO_CELL;
+  self->deleted_index = 0;
+  self->record = TOL_NO_CELL;
+  self->had_subkeys = false;
   self->name = nullptr;
   self->folded_name = nullptr;
 }
@@ -46,6 +53,40 @@ TolKeyItem* tol_key_item_new(TolHive* hive, std::uint32_t offset, const char* na
   self->name = g_strdup(name != nullptr ? name : "");
   self->had_subkeys = has_subkeys(hive, offset);
   return self;
+}
+
+TolKeyItem* tol_key_item_new_deleted(TolHive* hive, std::size_t index, std::uint32_t record,
+                                     const char* name) {
+  auto* self = TOL_KEY_ITEM(g_object_new(TOL_TYPE_KEY_ITEM, nullptr));
+  self->hive = hive;
+  self->kind = TolKeyItemKind::deleted;
+  self->deleted_index = index;
+  self->record = record;
+  self->name = g_strdup(name != nullptr ? name : "");
+  return self;
+}
+
+TolKeyItem* tol_key_item_new_unknown(TolHive* hive, const char* label) {
+  auto* self = TOL_KEY_ITEM(g_object_new(TOL_TYPE_KEY_ITEM, nullptr));
+  self->hive = hive;
+  self->kind = TolKeyItemKind::unknown;
+  self->name = g_strdup(label != nullptr ? label : "");
+  return self;
+}
+
+TolKeyItemKind tol_key_item_get_kind(TolKeyItem* self) {
+  g_return_val_if_fail(TOL_IS_KEY_ITEM(self), TolKeyItemKind::live);
+  return self->kind;
+}
+
+std::size_t tol_key_item_get_deleted_index(TolKeyItem* self) {
+  g_return_val_if_fail(TOL_IS_KEY_ITEM(self), 0);
+  return self->deleted_index;
+}
+
+std::uint32_t tol_key_item_get_record(TolKeyItem* self) {
+  g_return_val_if_fail(TOL_IS_KEY_ITEM(self), TOL_NO_CELL);
+  return self->record;
 }
 
 TolHive* tol_key_item_get_hive(TolKeyItem* self) {
@@ -74,7 +115,7 @@ const char* tol_key_item_get_folded_name(TolKeyItem* self) {
 
 bool tol_key_item_is_current(TolKeyItem* self) {
   g_return_val_if_fail(TOL_IS_KEY_ITEM(self), false);
-  if (self->hive == nullptr) return false;
+  if (self->hive == nullptr || self->kind != TolKeyItemKind::live) return false;
   return tol_hive_key_name(*self->hive, self->offset) == self->name &&
          self->had_subkeys == has_subkeys(self->hive, self->offset);
 }

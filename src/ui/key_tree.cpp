@@ -1,16 +1,19 @@
 // The key tree: a lazily filled tree list model over a document's keys, its
 // row widgets, in-place updates after changes, selecting a key by path,
-// keyboard navigation, type-ahead find and the drag-and-drop wiring.
+// keyboard navigation, type-ahead find and the drag-and-drop wiring; while
+// deleted items are shown, their rows from the tree's scan.
 #include "ui/key_tree.h"
 
 #include <glib/gi18n-lib.h>
 
+#include <memory>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
 #include "ui/compat.h"
+#include "ui/deleted_layout.h"
 #include "ui/key_item.h"
 #include "ui/key_list.h"
 #include "ui/menus.h"
@@ -34,6 +37,11 @@ struct TreeState {
   // now, so a new set of marks reaches the rows on show without a rebind.
   std::unordered_set<std::uint32_t> marks;
   std::unordered_set<GtkListItem*> bound;
+  // Deleted items: while shown, the scan of the shown image with where its
+  // keys hang, taken again after every change; null otherwise, so that the
+  // tree without them does no extra work at all.
+  bool show_deleted = false;
+  std::unique_ptr<TolDeletedLayout> deleted;
 };
 
 // The one drag in progress from any key tree.
@@ -82,6 +90,21 @@ void drop_lists(TolKeyTree* self) {
   self->state->lists.clear();
 }
 
+// Rows of these deleted keys; null for none.
+GListModel* deleted_rows(TolHive* hive, const TolDeletedLayout& layout, const std::vector<std::size_t>& keys) {
+  if (keys.empty()) return nullptr;
+  std::vector<gpointer> items;
+  items.reserve(keys.size());
+  for (const std::size_t i : keys) {
+    const TolDeletedKey& key = layout.scan.keys[i];
+    items.push_back(tol_key_item_new_deleted(hive, i, key.record, key.name.c_str()));
+  }
+  GListStore* store = g_list_store_new(TOL_TYPE_KEY_ITEM);
+  g_list_store_splice(store, 0, 0, items.data(), static_cast<guint>(items.size()));
+  for (gpointer item : items) g_object_unref(item);
+  return G_LIST_MODEL(store);
+}
+
 // Children are read when the tree asks for them: on expansion, or when an
 // expander needs to know whether its row can be expanded.
 GListModel* create_child_model(gpointer item, gpointer tree) {
@@ -90,14 +113,41 @@ GListModel* create_child_model(gpointer item, gpointer tree) {
   TolHive* hive = tol_key_item_get_hive(key);
   // Rows of a document that is no longer shown have nothing to read from.
   if (hive == nullptr || hive != shown_hive(self)) return nullptr;
-  TolKeyList* list = tol_key_list_new(hive, tol_key_item_get_offset(key));
+  const TolDeletedLayout* deleted = self->state->deleted.get();
+  static const std::vector<std::size_t> kNone;
+  switch (tol_key_item_get_kind(key)) {
+    case TolKeyItemKind::deleted: {
+      const std::size_t index = tol_key_item_get_deleted_index(key);
+      if (deleted == nullptr || index >= deleted->children.size()) return nullptr;
+      return deleted_rows(hive, *deleted, deleted->children[index]);
+    }
+    case TolKeyItemKind::unknown:
+      return deleted != nullptr ? deleted_rows(hive, *deleted, deleted->unknown_keys) : nullptr;
+    case TolKeyItemKind::live:
+      break;
+  }
+  const std::uint32_t offset = tol_key_item_get_offset(key);
+  GListModel* gone = nullptr;
+  if (deleted != nullptr) {
+    const auto it = deleted->below_live.find(offset);
+    gone = deleted_rows(hive, *deleted, it != deleted->below_live.end() ? it->second : kNone);
+  }
+  TolKeyList* list = tol_key_list_new(hive, offset);
   if (g_list_model_get_n_items(G_LIST_MODEL(list)) == 0) {
     g_object_unref(list);
-    return nullptr;
+    return gone;
   }
-  self->state->lists.emplace(tol_key_item_get_offset(key), list);
+  self->state->lists.emplace(offset, list);
   g_object_weak_ref(G_OBJECT(list), forget_list, self);
-  return G_LIST_MODEL(list);
+  if (gone == nullptr) return G_LIST_MODEL(list);
+  // The live subkeys stay a list of their own, which in-place updates can
+  // refresh; the deleted ones follow them.
+  GListStore* parts = g_list_store_new(G_TYPE_LIST_MODEL);
+  g_list_store_append(parts, list);
+  g_list_store_append(parts, gone);
+  g_object_unref(list);
+  g_object_unref(gone);
+  return G_LIST_MODEL(gtk_flatten_list_model_new(G_LIST_MODEL(parts)));
 }
 
 GtkTreeListModel* tree_model(TolKeyTree* self) {
@@ -209,7 +259,9 @@ GtkTreeListRow* row_at_path(TolKeyTree* self, const char* path, bool nearest) {
     guint match = n;
     for (guint i = 0; i < n && !component.empty(); ++i) {
       g_autoptr(TolKeyItem) key = TOL_KEY_ITEM(g_list_model_get_item(children, i));
-      if (g_ascii_strcasecmp(tol_key_item_get_name(key), component.c_str()) == 0) {
+      // A path names live keys only, never a deleted namesake.
+      if (tol_key_item_get_kind(key) == TolKeyItemKind::live &&
+          g_ascii_strcasecmp(tol_key_item_get_name(key), component.c_str()) == 0) {
         match = i;
         break;
       }
@@ -257,8 +309,21 @@ void row_bind(GtkSignalListItemFactory*, GtkListItem* item, gpointer tree) {
   gtk_tree_expander_set_list_row(GTK_TREE_EXPANDER(expander), row);
   GtkWidget* box = gtk_tree_expander_get_child(GTK_TREE_EXPANDER(expander));
   GtkWidget* label = gtk_widget_get_last_child(box);
+  GtkWidget* icon = gtk_widget_get_first_child(box);
   TolKeyItem* key = row_key(row);
   gtk_label_set_text(GTK_LABEL(label), key != nullptr ? tol_key_item_get_name(key) : "");
+  const TolKeyItemKind kind = key != nullptr ? tol_key_item_get_kind(key) : TolKeyItemKind::live;
+  // Rows are reused for any kind of item.
+  if (kind == TolKeyItemKind::live) {
+    gtk_image_set_from_icon_name(GTK_IMAGE(icon), "folder-symbolic");
+    gtk_widget_add_css_class(icon, "tol-icon-folder");
+    gtk_widget_remove_css_class(box, "tol-deleted");
+  } else {
+    gtk_image_set_from_icon_name(GTK_IMAGE(icon), kind == TolKeyItemKind::deleted ? "user-trash-symbolic"
+                                                                                   : "dialog-question-symbolic");
+    gtk_widget_remove_css_class(icon, "tol-icon-folder");
+    gtk_widget_add_css_class(box, "tol-deleted");
+  }
   self->state->bound.insert(item);
   show_mark(self, item);
 }
@@ -502,6 +567,11 @@ void reset_model(TolKeyTree* self) {
     const std::string name = tol_hive_key_name(*hive, hive->root_cell);
     g_autoptr(TolKeyItem) root = tol_key_item_new(hive, hive->root_cell, name.c_str());
     g_list_store_append(store, root);
+    const TolDeletedLayout* deleted = self->state->deleted.get();
+    if (deleted != nullptr && (!deleted->unknown_keys.empty() || !deleted->unknown_values.empty())) {
+      g_autoptr(TolKeyItem) unknown = tol_key_item_new_unknown(hive, _("Deleted, location unknown"));
+      g_list_store_append(store, unknown);
+    }
   }
   // Takes over the store.
   g_autoptr(GtkTreeListModel) model =
@@ -518,6 +588,147 @@ void reset_model(TolKeyTree* self) {
   remember_selection(self);
 }
 
+// What a row shows, to find the same row again among the rows of a new
+// model: the item's kind and name (and record, for a deleted key), the row
+// above it and where it was among its siblings.
+struct RowPlace {
+  TolKeyItemKind kind = TolKeyItemKind::live;
+  std::string name;
+  std::uint32_t record = TOL_NO_CELL;
+  std::size_t parent = SIZE_MAX;  // index of the row above among the places kept
+  guint index = 0;                // among the children of that row
+};
+
+bool same_item(GListModel* items, guint position, const RowPlace& place) {
+  g_autoptr(GObject) item = static_cast<GObject*>(g_list_model_get_item(items, position));
+  if (!TOL_IS_KEY_ITEM(item)) return false;
+  auto* key = TOL_KEY_ITEM(item);
+  return tol_key_item_get_kind(key) == place.kind && place.name == tol_key_item_get_name(key) &&
+         (place.kind != TolKeyItemKind::deleted || tol_key_item_get_record(key) == place.record);
+}
+
+// The position of the place's item in `items`: where it was when that still
+// fits, else the first item of that kind and name (for a deleted key, the
+// same record first).
+std::optional<guint> find_place(GListModel* items, const RowPlace& place) {
+  if (place.index < g_list_model_get_n_items(items) && same_item(items, place.index, place)) return place.index;
+  std::optional<guint> namesake;
+  for (guint i = 0, n = g_list_model_get_n_items(items); i < n; ++i) {
+    g_autoptr(GObject) item = static_cast<GObject*>(g_list_model_get_item(items, i));
+    if (!TOL_IS_KEY_ITEM(item)) continue;
+    auto* key = TOL_KEY_ITEM(item);
+    if (tol_key_item_get_kind(key) != place.kind || place.name != tol_key_item_get_name(key)) continue;
+    if (place.kind != TolKeyItemKind::deleted || tol_key_item_get_record(key) == place.record) return i;
+    if (!namesake) namesake = i;
+  }
+  return namesake;
+}
+
+// The expanded rows in display order (each one's parent before it) and the
+// selected row, read in one pass over the shown rows.
+struct TreePlaces {
+  std::vector<RowPlace> expanded;
+  std::optional<RowPlace> selected;
+};
+
+TreePlaces read_places(TolKeyTree* self) {
+  TreePlaces places;
+  GtkTreeListModel* model = tree_model(self);
+  if (model == nullptr) return places;
+  const guint selected = gtk_single_selection_get_selected(self->selection);
+  std::vector<guint> siblings;          // rows seen so far per depth, below the last row above
+  std::vector<std::size_t> expanded_at;  // per depth, the last row's index in `expanded`
+  for (guint i = 0, n = g_list_model_get_n_items(G_LIST_MODEL(model)); i < n; ++i) {
+    g_autoptr(GtkTreeListRow) row = gtk_tree_list_model_get_row(model, i);
+    TolKeyItem* key = row != nullptr ? row_key(row) : nullptr;
+    if (key == nullptr) continue;
+    const guint depth = gtk_tree_list_row_get_depth(row);
+    siblings.resize(depth + 1, 0);
+    expanded_at.resize(depth + 1, SIZE_MAX);
+    RowPlace place{tol_key_item_get_kind(key), tol_key_item_get_name(key), tol_key_item_get_record(key),
+                   depth > 0 ? expanded_at[depth - 1] : SIZE_MAX, siblings[depth]++};
+    expanded_at[depth] = SIZE_MAX;
+    if (i == selected) places.selected = place;
+    if (gtk_tree_list_row_get_expanded(row)) {
+      expanded_at[depth] = places.expanded.size();
+      places.expanded.push_back(std::move(place));
+    }
+  }
+  return places;
+}
+
+// The row of `place` in the new model below `parent` (null: at the top).
+GtkTreeListRow* row_of_place(TolKeyTree* self, GtkTreeListRow* parent, const RowPlace& place) {
+  GtkTreeListModel* model = tree_model(self);
+  GListModel* items = parent == nullptr ? gtk_tree_list_model_get_model(model) : gtk_tree_list_row_get_children(parent);
+  const std::optional<guint> at = items != nullptr ? find_place(items, place) : std::nullopt;
+  if (!at) return nullptr;
+  return parent == nullptr ? gtk_tree_list_model_get_child_row(model, *at) : gtk_tree_list_row_get_child_row(parent, *at);
+}
+
+// Expands the rows found again and selects the selected one, or the nearest
+// row above it that is still there.
+void restore_places(TolKeyTree* self, const TreePlaces& places) {
+  std::vector<GtkTreeListRow*> rows(places.expanded.size(), nullptr);  // owned
+  const auto parent_row = [&](const RowPlace& place, bool& lost) -> GtkTreeListRow* {
+    lost = place.parent != SIZE_MAX && (place.parent >= rows.size() || rows[place.parent] == nullptr);
+    return place.parent != SIZE_MAX && !lost ? rows[place.parent] : nullptr;
+  };
+  for (std::size_t i = 0; i < places.expanded.size(); ++i) {
+    bool lost = false;
+    GtkTreeListRow* parent = parent_row(places.expanded[i], lost);
+    if (lost) continue;
+    rows[i] = row_of_place(self, parent, places.expanded[i]);
+    if (rows[i] != nullptr) gtk_tree_list_row_set_expanded(rows[i], TRUE);
+  }
+  if (places.selected) {
+    bool lost = false;
+    GtkTreeListRow* parent = parent_row(*places.selected, lost);
+    GtkTreeListRow* row = lost ? nullptr : row_of_place(self, parent, *places.selected);
+    // Where the row went, the nearest row above it that is still there.
+    for (std::size_t up = places.selected->parent; row == nullptr && up != SIZE_MAX && up < rows.size();
+         up = places.expanded[up].parent)
+      if (rows[up] != nullptr) row = GTK_TREE_LIST_ROW(g_object_ref(rows[up]));
+    if (row != nullptr) {
+      select_row(self, gtk_tree_list_row_get_position(row));
+      g_object_unref(row);
+    }
+  }
+  for (GtkTreeListRow* row : rows)
+    if (row != nullptr) g_object_unref(row);
+}
+
+// Scans the shown image again when deleted items are shown.
+void rescan(TolKeyTree* self) {
+  TolHive* hive = shown_hive(self);
+  if (self->state->show_deleted && hive != nullptr)
+    self->state->deleted = std::make_unique<TolDeletedLayout>(tol_deleted_layout_new(tol_deleted_scan(*hive)));
+  else
+    self->state->deleted.reset();
+}
+
+// A new scan and new rows, the expanded rows and the selected one found
+// again where they still are (the selection's nearest remaining ancestor
+// otherwise). Deleted rows hold indices into the scan, so rows of an old
+// scan cannot be kept.
+void rebuild(TolKeyTree* self) {
+  const TreePlaces places = read_places(self);
+  rescan(self);
+  std::unordered_set<std::uint32_t> marks = std::move(self->state->marks);
+  g_signal_handlers_block_by_func(self->selection, (gpointer)on_selection_changed, self);
+  reset_model(self);
+  self->state->marks = std::move(marks);
+  restore_places(self, places);
+  g_signal_handlers_unblock_by_func(self->selection, (gpointer)on_selection_changed, self);
+  remember_selection(self);
+  g_signal_emit(self, g_signals[kSelectionChanged], 0);
+}
+
+TolKeyItem* selected_item(TolKeyTree* self) {
+  GtkTreeListRow* row = shown_hive(self) != nullptr ? selected_row(self) : nullptr;
+  return row != nullptr ? row_key(row) : nullptr;
+}
+
 }  // namespace
 
 void tol_key_tree_set_document(TolKeyTree* self, TolDocument* document) {
@@ -527,6 +738,7 @@ void tol_key_tree_set_document(TolKeyTree* self, TolDocument* document) {
   // The rows of the old document go before its reference does.
   g_autoptr(TolDocument) old = self->document;
   self->document = document != nullptr ? TOL_DOCUMENT(g_object_ref(document)) : nullptr;
+  rescan(self);
   reset_model(self);
   g_signal_emit(self, g_signals[kSelectionChanged], 0);
 }
@@ -539,7 +751,13 @@ TolDocument* tol_key_tree_get_document(TolKeyTree* self) {
 void tol_key_tree_apply_change(TolKeyTree* self, const TolChange& change) {
   g_return_if_fail(TOL_IS_KEY_TREE(self));
   TolHive* hive = shown_hive(self);
-  if (hive == nullptr || change.kind == TolChangeKind::values) return;
+  if (hive == nullptr) return;
+  // Any change may free cells or reuse them, values' changes too.
+  if (self->state->show_deleted) {
+    rebuild(self);
+    return;
+  }
+  if (change.kind == TolChangeKind::values) return;
   const std::uint32_t before = tol_key_tree_get_selected_key(self);
   const std::string before_path = self->state->selected_path;
   const bool had_selection = self->state->selected_path_valid;
@@ -594,7 +812,8 @@ std::uint32_t tol_key_tree_get_selected_key(TolKeyTree* self) {
   TolHive* hive = shown_hive(self);
   GtkTreeListRow* row = hive != nullptr ? selected_row(self) : nullptr;
   TolKeyItem* key = row != nullptr ? row_key(row) : nullptr;
-  if (key == nullptr || tol_key_item_get_hive(key) != hive) return TOL_NO_CELL;
+  if (key == nullptr || tol_key_item_get_hive(key) != hive || tol_key_item_get_kind(key) != TolKeyItemKind::live)
+    return TOL_NO_CELL;
   return tol_key_item_get_offset(key);
 }
 
@@ -714,4 +933,55 @@ void tol_key_tree_set_marks(TolKeyTree* self, TolDocument* document, std::unorde
 bool tol_key_tree_is_marked(TolKeyTree* self, std::uint32_t key) {
   g_return_val_if_fail(TOL_IS_KEY_TREE(self), false);
   return self->state->marks.contains(key);
+}
+
+void tol_key_tree_set_show_deleted(TolKeyTree* self, bool show) {
+  g_return_if_fail(TOL_IS_KEY_TREE(self));
+  if (self->state->show_deleted == show) return;
+  self->state->show_deleted = show;
+  rebuild(self);
+}
+
+bool tol_key_tree_get_show_deleted(TolKeyTree* self) {
+  g_return_val_if_fail(TOL_IS_KEY_TREE(self), false);
+  return self->state->show_deleted;
+}
+
+const TolDeletedScan* tol_key_tree_get_deleted_scan(TolKeyTree* self) {
+  g_return_val_if_fail(TOL_IS_KEY_TREE(self), nullptr);
+  return self->state->deleted != nullptr ? &self->state->deleted->scan : nullptr;
+}
+
+std::optional<std::size_t> tol_key_tree_get_selected_deleted_key(TolKeyTree* self) {
+  g_return_val_if_fail(TOL_IS_KEY_TREE(self), std::nullopt);
+  TolKeyItem* key = selected_item(self);
+  const TolDeletedLayout* deleted = self->state->deleted.get();
+  if (key == nullptr || deleted == nullptr || tol_key_item_get_kind(key) != TolKeyItemKind::deleted)
+    return std::nullopt;
+  const std::size_t index = tol_key_item_get_deleted_index(key);
+  if (index >= deleted->scan.keys.size()) return std::nullopt;
+  return index;
+}
+
+bool tol_key_tree_deleted_selected(TolKeyTree* self) {
+  g_return_val_if_fail(TOL_IS_KEY_TREE(self), false);
+  TolKeyItem* key = selected_item(self);
+  return key != nullptr && tol_key_item_get_kind(key) != TolKeyItemKind::live;
+}
+
+std::vector<std::size_t> tol_key_tree_get_selected_deleted_values(TolKeyTree* self) {
+  g_return_val_if_fail(TOL_IS_KEY_TREE(self), std::vector<std::size_t>());
+  const TolDeletedLayout* deleted = self->state->deleted.get();
+  TolKeyItem* key = selected_item(self);
+  if (deleted == nullptr || key == nullptr) return {};
+  switch (tol_key_item_get_kind(key)) {
+    case TolKeyItemKind::live:
+      return tol_deleted_values_of(deleted->scan, tol_key_item_get_offset(key));
+    case TolKeyItemKind::deleted:
+      if (const auto index = tol_key_tree_get_selected_deleted_key(self)) return deleted->scan.keys[*index].values;
+      return {};
+    case TolKeyItemKind::unknown:
+      break;
+  }
+  return deleted->unknown_values;
 }

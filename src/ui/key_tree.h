@@ -8,10 +8,14 @@
 
 #include <gtk/gtk.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
+#include "hive/deleted.h"
 #include "hive/document.h"
 
 G_BEGIN_DECLS
@@ -30,7 +34,7 @@ TolDocument* tol_key_tree_get_document(TolKeyTree* self);
 // Brings the rows up to date after a change of the document.
 void tol_key_tree_apply_change(TolKeyTree* self, const TolChange& change);
 
-// The selected key's nk offset, or TOL_NO_CELL.
+// The selected key's nk offset, or TOL_NO_CELL (also for a deleted row).
 std::uint32_t tol_key_tree_get_selected_key(TolKeyTree* self);
 // The selected key's path ("" for the root); false when nothing is selected.
 bool tol_key_tree_get_selected_path(TolKeyTree* self, std::string& out);
@@ -58,6 +62,28 @@ void tol_key_tree_set_type_ahead_pause(TolKeyTree* self, gint64 microseconds);
 // shows another document). Showing another document clears the marks.
 void tol_key_tree_set_marks(TolKeyTree* self, TolDocument* document, std::unordered_set<std::uint32_t> keys);
 bool tol_key_tree_is_marked(TolKeyTree* self, std::uint32_t key);
+
+// Deleted items (off at first). On, the tree scans its document, then again
+// after every change, and shows each deleted key dimmed below its live
+// parent (after the live subkeys) or its deleted parent, and those whose
+// place is unknown below one more top-level row after the root. Their rows
+// are never a selected key: tol_key_tree_get_selected_key and _path say
+// nothing is selected. Turning it on or off rebuilds the rows, keeping the
+// expanded ones and the selection where they still are.
+void tol_key_tree_set_show_deleted(TolKeyTree* self, bool show);
+bool tol_key_tree_get_show_deleted(TolKeyTree* self);
+// The scan the rows show; null while deleted items are not shown (or no
+// document is).
+const TolDeletedScan* tol_key_tree_get_deleted_scan(TolKeyTree* self);
+// The selected deleted key, as an index into that scan.
+std::optional<std::size_t> tol_key_tree_get_selected_deleted_key(TolKeyTree* self);
+// Whether a row other than a live key's is selected: a deleted key's, or
+// the one of those whose place is unknown.
+bool tol_key_tree_deleted_selected(TolKeyTree* self);
+// The deleted values the value list shows for the selected row (indices
+// into the scan): a live key's, a deleted key's own, or those whose key is
+// unknown for that row. None while deleted items are not shown.
+std::vector<std::size_t> tol_key_tree_get_selected_deleted_values(TolKeyTree* self);
 
 // The parts, for the pane and for tests.
 GtkWidget* tol_key_tree_get_view(TolKeyTree* self);

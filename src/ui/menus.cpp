@@ -36,6 +36,15 @@ GMenu* new_submenu() {
   return menu;
 }
 
+// The toggle shows as a check item: its action has a boolean state.
+GMenu* deleted_section() {
+  GMenu* menu = g_menu_new();
+  append(menu, _("Show deleted items"), "pane.show-deleted");
+  append(menu, _("Restore"), "pane.restore");
+  append(menu, _("Restore to…"), "pane.restore-to");
+  return menu;
+}
+
 }  // namespace
 
 GMenuModel* tol_menu_key_tree() {
@@ -51,6 +60,7 @@ GMenuModel* tol_menu_key_tree() {
   append(more, _("Permissions..."), "pane.permissions");
   append(more, _("Properties"), "pane.properties");
   append_section(menu, more);
+  append_section(menu, deleted_section());
   GMenu* hive = g_menu_new();
   append(hive, _("Check hive…"), "pane.check-hive");
   append(hive, _("Repair or compact…"), "pane.repair-hive");
@@ -66,5 +76,9 @@ GMenuModel* tol_menu_value_list() {
   append(edit, _("Rename"), "pane.value-rename");
   append(edit, _("Delete"), "pane.value-delete");
   append_section(menu, edit);
+  GMenu* deleted = g_menu_new();
+  append(deleted, _("Restore"), "pane.restore");
+  append(deleted, _("Restore to…"), "pane.restore-to");
+  append_section(menu, deleted);
   return G_MENU_MODEL(menu);
 }

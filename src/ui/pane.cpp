@@ -241,7 +241,8 @@ void on_document_changed(TolDocument*, gpointer data, gpointer pane) {
   const std::uint32_t key = tol_pane_get_selected_key(self);
   const bool values_changed = change.kind == TolChangeKind::subtree || change.kind == TolChangeKind::image ||
                               (change.kind == TolChangeKind::values && change.key == key);
-  if (values_changed && key == before) {
+  // A tree showing deleted items builds its rows again, and says so.
+  if (values_changed && key == before && !self->show_deleted) {
     tol_pane_refresh_values(self);
     refresh_other(self);
   }
@@ -296,9 +297,35 @@ static void tol_pane_finalize(GObject* object) {
   G_OBJECT_CLASS(tol_pane_parent_class)->finalize(object);
 }
 
+enum { kPropShowDeleted = 1, kProps };
+static GParamSpec* g_pane_props[kProps];
+
+static void tol_pane_set_property(GObject* object, guint id, const GValue* value, GParamSpec* spec) {
+  if (id == kPropShowDeleted)
+    tol_pane_set_show_deleted(TOL_PANE(object), g_value_get_boolean(value));
+  else
+    G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+}
+
+static void tol_pane_get_property(GObject* object, guint id, GValue* value, GParamSpec* spec) {
+  if (id == kPropShowDeleted)
+    g_value_set_boolean(value, TOL_PANE(object)->show_deleted);
+  else
+    G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+}
+
 static void tol_pane_class_init(TolPaneClass* klass) {
-  G_OBJECT_CLASS(klass)->dispose = tol_pane_dispose;
-  G_OBJECT_CLASS(klass)->finalize = tol_pane_finalize;
+  GObjectClass* object_class = G_OBJECT_CLASS(klass);
+  object_class->dispose = tol_pane_dispose;
+  object_class->finalize = tol_pane_finalize;
+  object_class->set_property = tol_pane_set_property;
+  object_class->get_property = tol_pane_get_property;
+  g_pane_props[kPropShowDeleted] =
+      g_param_spec_boolean("show-deleted", nullptr, nullptr, FALSE,
+                           static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_EXPLICIT_NOTIFY |
+                                                    G_PARAM_STATIC_STRINGS));
+  g_object_class_install_properties(object_class, kProps, g_pane_props);
+  // After the property, which one of the actions stands for.
   tol_pane_class_install_actions(GTK_WIDGET_CLASS(klass));
 }
 
@@ -528,9 +555,33 @@ void tol_pane_refresh_values(TolPane* self) {
   g_return_if_fail(TOL_IS_PANE(self));
   if (self->value_list == nullptr) return;
   TolPane* other = self->other;
+  TolDeletedRows deleted;
+  if (self->show_deleted && self->key_tree != nullptr) {
+    deleted.scan = tol_key_tree_get_deleted_scan(self->key_tree);
+    if (deleted.scan != nullptr) deleted.values = tol_key_tree_get_selected_deleted_values(self->key_tree);
+  }
   tol_value_list_show(self->value_list, tol_pane_get_hive(self), tol_pane_get_selected_key(self),
                       other != nullptr ? tol_pane_get_hive(other) : nullptr,
-                      other != nullptr ? tol_pane_get_selected_key(other) : TOL_NO_CELL);
+                      other != nullptr ? tol_pane_get_selected_key(other) : TOL_NO_CELL, deleted);
+}
+
+void tol_pane_set_show_deleted(TolPane* self, bool show) {
+  g_return_if_fail(TOL_IS_PANE(self));
+  if (self->show_deleted == show) return;
+  self->show_deleted = show;
+  // The tree says its selection changed, which shows the values again.
+  if (self->key_tree != nullptr) tol_key_tree_set_show_deleted(self->key_tree, show);
+  g_object_notify_by_pspec(G_OBJECT(self), g_pane_props[kPropShowDeleted]);
+}
+
+bool tol_pane_get_show_deleted(TolPane* self) {
+  g_return_val_if_fail(TOL_IS_PANE(self), false);
+  return self->show_deleted;
+}
+
+std::optional<std::size_t> tol_pane_get_selected_deleted_key(TolPane* self) {
+  g_return_val_if_fail(TOL_IS_PANE(self), std::nullopt);
+  return self->key_tree != nullptr ? tol_key_tree_get_selected_deleted_key(self->key_tree) : std::nullopt;
 }
 
 TolValueItem* tol_pane_get_selected_value(TolPane* self) {

@@ -7,7 +7,9 @@
 
 #include <adwaita.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "hive/document.h"
@@ -81,6 +83,21 @@ TolValueItem* tol_pane_get_selected_value(TolPane* self);
 // Whether the keyboard focus is in the value list (commands that act on a key
 // or a value then act on the value).
 bool tol_pane_focus_in_value_list(TolPane* self);
+
+// ---- Deleted items --------------------------------------------------------------
+// The "show-deleted" property (and stateful action "pane.show-deleted"): the
+// key tree and the value list show the deleted keys and values still in the
+// shown file, dimmed, beside the live ones. Off, nothing is scanned.
+void tol_pane_set_show_deleted(TolPane* self, bool show);
+bool tol_pane_get_show_deleted(TolPane* self);
+// The selected deleted key (an index into the key tree's scan), if any.
+std::optional<std::size_t> tol_pane_get_selected_deleted_key(TolPane* self);
+// Restore (to the original place) and Restore to… (asks for the key): the
+// selected deleted value when the focus is in the value list and one is
+// selected there, otherwise the deleted key selected in the tree. One
+// undoable change each; a taken name offers to restore under another.
+void tol_pane_restore_selected(TolPane* self);
+void tol_pane_restore_selected_to(TolPane* self);
 
 // ---- Commands (also the pane's actions) -----------------------------------------
 void tol_pane_show_search(TolPane* self);

@@ -37,6 +37,8 @@ void value_modify(GtkWidget* w, const char*, GVariant*) {
 }
 void value_rename(GtkWidget* w, const char*, GVariant*) { tol_pane_show_rename_value(pane_of(w)); }
 void value_delete(GtkWidget* w, const char*, GVariant*) { tol_pane_confirm_delete_value(pane_of(w)); }
+void restore(GtkWidget* w, const char*, GVariant*) { tol_pane_restore_selected(pane_of(w)); }
+void restore_to(GtkWidget* w, const char*, GVariant*) { tol_pane_restore_selected_to(pane_of(w)); }
 void undo(GtkWidget* w, const char*, GVariant*) { tol_pane_undo(pane_of(w), true); }
 void redo(GtkWidget* w, const char*, GVariant*) { tol_pane_redo(pane_of(w), true); }
 // The keys' undo and redo say nothing when they work: the views show it.
@@ -83,6 +85,8 @@ constexpr Entry kActions[] = {
     {"pane.value-modify", nullptr, value_modify},
     {"pane.value-rename", nullptr, value_rename},
     {"pane.value-delete", nullptr, value_delete},
+    {"pane.restore", nullptr, restore},
+    {"pane.restore-to", nullptr, restore_to},
     {"pane.undo", nullptr, undo},
     {"pane.redo", nullptr, redo},
     {"pane.undo-quietly", nullptr, undo_quietly},
@@ -100,4 +104,6 @@ constexpr Entry kActions[] = {
 void tol_pane_class_install_actions(GtkWidgetClass* widget_class) {
   for (const Entry& entry : kActions)
     gtk_widget_class_install_action(widget_class, entry.name, entry.parameter, entry.run);
+  // A check item in the menus; activating it flips the property.
+  gtk_widget_class_install_property_action(widget_class, "pane.show-deleted", "show-deleted");
 }

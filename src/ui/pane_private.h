@@ -43,6 +43,7 @@ struct _TolPane {
   TolPane* other;                  // not owned
   AdwToastOverlay* toast_overlay;  // not owned; may be null
   TolPaneTabs* tabs;
+  bool show_deleted;  // the "show-deleted" property, for every tab
 };
 
 // pane.cpp: enables the actions that follow the document (undo, redo).

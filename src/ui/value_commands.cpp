@@ -108,6 +108,8 @@ bool tol_pane_confirm_delete_value(TolPane* self) {
   TolValueItem* item = tol_pane_get_hive(self) != nullptr ? tol_pane_get_selected_value(self) : nullptr;
   if (item == nullptr)
     return false;
+  if (tol_pane_refuse_deleted_value(self, item))
+    return true;
   const std::string name = tol_value_item_get_name(item);
 
   TolAlert alert;
@@ -131,6 +133,8 @@ bool tol_pane_show_rename_value(TolPane* self) {
   TolValueItem* item = tol_pane_get_hive(self) != nullptr ? tol_pane_get_selected_value(self) : nullptr;
   if (item == nullptr)
     return false;
+  if (tol_pane_refuse_deleted_value(self, item))
+    return true;
   const std::string old_name = tol_value_item_get_name(item);
   const std::string shown = shown_name(old_name);
   TolEditDialog* dialog = tol_edit_dialog_new(self, _("Rename value"), shown.c_str(), false);

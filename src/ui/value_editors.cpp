@@ -103,7 +103,7 @@ void tol_pane_modify_value(TolPane* self, guint position) {
     return;
   g_autoptr(TolValueItem) item = static_cast<TolValueItem*>(
       g_list_model_get_item(tol_value_list_get_model(tol_pane_get_value_list(self)), position));
-  if (item == nullptr)
+  if (item == nullptr || tol_pane_refuse_deleted_value(self, item))
     return;
   const std::string name = tol_value_item_get_name(item);
   const std::uint32_t type = tol_value_item_get_value_type(item);

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "hive/deleted.h"
 #include "hive/hive.h"
 #include "value/codec.h"
 
@@ -16,6 +17,8 @@ struct ValueFields {
   std::string type_text;
   std::string data_text;
   TolDiffMark diff = TOL_DIFF_NONE;
+  bool deleted = false;
+  std::uint32_t record = TOL_NO_CELL;  // of a deleted value
 };
 
 }  // namespace
@@ -52,6 +55,19 @@ TolValueItem* tol_value_item_new(const TolHiveValue& value, TolDiffMark diff) {
   return self;
 }
 
+TolValueItem* tol_value_item_new_deleted(const TolDeletedValue& value, const std::vector<std::uint8_t>* data) {
+  auto* self = TOL_VALUE_ITEM(g_object_new(TOL_TYPE_VALUE_ITEM, nullptr));
+  ValueFields& f = *self->fields;
+  f.name = value.name;
+  f.type = value.type;
+  if (data != nullptr) f.data = *data;
+  f.type_text = tol_value_type_name(value.type);
+  f.data_text = data != nullptr ? tol_value_data_text(value.type, f.data) : std::string(_("(data lost)"));
+  f.deleted = true;
+  f.record = value.record;
+  return self;
+}
+
 const std::string& tol_value_item_get_name(TolValueItem* self) {
   return self->fields->name;
 }
@@ -79,4 +95,12 @@ TolDiffMark tol_value_item_get_diff(TolValueItem* self) {
 std::string tol_value_item_get_display_name(TolValueItem* self) {
   const std::string& name = self->fields->name;
   return name.empty() ? std::string(_("(Default)")) : name;
+}
+
+bool tol_value_item_is_deleted(TolValueItem* self) {
+  return self->fields->deleted;
+}
+
+std::uint32_t tol_value_item_get_record(TolValueItem* self) {
+  return self->fields->record;
 }

@@ -1,6 +1,7 @@
 // One row of a pane's value list: a value read from the hive, with the texts
-// the list shows and its difference from the other pane's selected key.
-// Everything is fixed when the item is made.
+// the list shows and its difference from the other pane's selected key, or a
+// deleted value with what is left of its data. Everything is fixed when the
+// item is made.
 #pragma once
 
 #include <glib-object.h>
@@ -8,8 +9,10 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 struct TolHiveValue;
+struct TolDeletedValue;
 
 G_BEGIN_DECLS
 
@@ -26,6 +29,8 @@ enum TolDiffMark {
 
 // Copies name, type and data; the type text and the data text are made here.
 TolValueItem* tol_value_item_new(const TolHiveValue& value, TolDiffMark diff);
+// A deleted value; `data` null when its data are lost (the data text says so).
+TolValueItem* tol_value_item_new_deleted(const TolDeletedValue& value, const std::vector<std::uint8_t>* data);
 
 // "" for the key's default value.
 const std::string& tol_value_item_get_name(TolValueItem* self);
@@ -37,3 +42,7 @@ const std::string& tol_value_item_get_data_text(TolValueItem* self);
 TolDiffMark tol_value_item_get_diff(TolValueItem* self);
 // The name as the list shows it: the translated "(Default)" for "".
 std::string tol_value_item_get_display_name(TolValueItem* self);
+bool tol_value_item_is_deleted(TolValueItem* self);
+// Of a deleted value: the offset of its vk record, by which a later scan
+// finds it again (TOL_NO_CELL for a live value).
+std::uint32_t tol_value_item_get_record(TolValueItem* self);

@@ -117,11 +117,12 @@ void cell_bind(GtkSignalListItemFactory*, GtkListItem* list_item, gpointer colum
     case kColumnName: {
       const std::string name = tol_value_item_get_display_name(item);
       gtk_label_set_text(GTK_LABEL(label), name.c_str());
-      const TypeIcon icon = type_icon(tol_value_item_get_value_type(item));
+      const TypeIcon icon = tol_value_item_is_deleted(item) ? TypeIcon{"user-trash-symbolic", nullptr}
+                                                            : type_icon(tol_value_item_get_value_type(item));
       gtk_image_set_from_icon_name(GTK_IMAGE(image), icon.icon);
       for (const char* css_class : kIconClasses)
         gtk_widget_remove_css_class(image, css_class);
-      gtk_widget_add_css_class(image, icon.css_class);
+      if (icon.css_class != nullptr) gtk_widget_add_css_class(image, icon.css_class);
       gtk_widget_set_visible(image, TRUE);
       break;
     }
@@ -137,6 +138,10 @@ void cell_bind(GtkSignalListItemFactory*, GtkListItem* list_item, gpointer colum
 
   for (const char* css_class : kDiffClasses)
     gtk_widget_remove_css_class(box, css_class);
+  if (tol_value_item_is_deleted(item))
+    gtk_widget_add_css_class(box, "tol-deleted");
+  else
+    gtk_widget_remove_css_class(box, "tol-deleted");
   switch (tol_value_item_get_diff(item)) {
     case TOL_DIFF_ONLY:
       gtk_widget_add_css_class(box, "tol-diff-only");
@@ -243,18 +248,43 @@ static void tol_value_list_init(TolValueList* self) {
 
 TolValueList* tol_value_list_new() { return TOL_VALUE_LIST(g_object_new(TOL_TYPE_VALUE_LIST, nullptr)); }
 
+namespace {
+
+// The row of a value like the one selected before: the live value of that
+// name, or the deleted value of that record (of that name when the record
+// is gone).
+std::optional<guint> find_again(GListModel* rows, const std::string& name, bool deleted, std::uint32_t record) {
+  std::optional<guint> namesake;
+  for (guint i = 0, n = g_list_model_get_n_items(rows); i < n; ++i) {
+    g_autoptr(TolValueItem) item = TOL_VALUE_ITEM(g_list_model_get_item(rows, i));
+    if (tol_value_item_is_deleted(item) != deleted ||
+        g_ascii_strcasecmp(tol_value_item_get_name(item).c_str(), name.c_str()) != 0)
+      continue;
+    if (!deleted || tol_value_item_get_record(item) == record) return i;
+    if (!namesake) namesake = i;
+  }
+  return namesake;
+}
+
+}  // namespace
+
 void tol_value_list_show(TolValueList* self, const TolHive* hive, std::uint32_t key,
-                         const TolHive* other, std::uint32_t other_key) {
+                         const TolHive* other, std::uint32_t other_key, const TolDeletedRows& deleted) {
   g_return_if_fail(TOL_IS_VALUE_LIST(self));
   std::string selected_name;
   bool had_selection = false;
+  bool selected_deleted = false;
+  std::uint32_t selected_record = TOL_NO_CELL;
   if (TolValueItem* item = tol_value_list_get_selected(self)) {
     selected_name = tol_value_item_get_name(item);
     had_selection = true;
+    selected_deleted = tol_value_item_is_deleted(item);
+    selected_record = tol_value_item_get_record(item);
   }
   std::vector<gpointer> items;
-  self->shown = hive != nullptr && key != TOL_NO_CELL;
-  if (self->shown) {
+  const bool deleted_shown = hive != nullptr && deleted.scan != nullptr;
+  self->shown = hive != nullptr && (key != TOL_NO_CELL || deleted_shown);
+  if (hive != nullptr && key != TOL_NO_CELL) {
     std::vector<TolHiveValue> others;
     std::optional<Namesakes> namesakes;
     if (other != nullptr && other_key != TOL_NO_CELL) {
@@ -266,6 +296,15 @@ void tol_value_list_show(TolValueList* self, const TolHive* hive, std::uint32_t 
     for (const TolHiveValue& value : values)
       items.push_back(tol_value_item_new(value, diff_mark(value, namesakes ? &*namesakes : nullptr)));
   }
+  if (deleted_shown) {
+    std::vector<std::uint8_t> data;
+    for (const std::size_t i : deleted.values) {
+      if (i >= deleted.scan->values.size()) continue;
+      const TolDeletedValue& value = deleted.scan->values[i];
+      const bool intact = tol_deleted_value_data(*hive, *deleted.scan, value, data);
+      items.push_back(tol_value_item_new_deleted(value, intact ? &data : nullptr));
+    }
+  }
   // The old rows go and the new ones come in one change of the model; the
   // keyboard focus, on a row that goes, stays in the list.
   const bool had_focus = tol_focus_inside(self->view);
@@ -273,7 +312,8 @@ void tol_value_list_show(TolValueList* self, const TolHive* hive, std::uint32_t 
   g_list_store_splice(self->store, 0, old_count, items.data(), static_cast<guint>(items.size()));
   for (gpointer item : items) g_object_unref(item);
   if (had_selection) {
-    if (const std::optional<guint> row = tol_value_list_find(self, selected_name))
+    if (const std::optional<guint> row =
+            find_again(G_LIST_MODEL(self->store), selected_name, selected_deleted, selected_record))
       gtk_single_selection_set_selected(self->selection, *row);
   }
   if (had_focus && !tol_focus_inside(self->view)) gtk_widget_grab_focus(self->view);
@@ -290,7 +330,8 @@ std::optional<guint> tol_value_list_find(TolValueList* self, const std::string& 
   GListModel* rows = G_LIST_MODEL(self->store);
   for (guint i = 0, n = g_list_model_get_n_items(rows); i < n; ++i) {
     g_autoptr(TolValueItem) item = TOL_VALUE_ITEM(g_list_model_get_item(rows, i));
-    if (g_ascii_strcasecmp(tol_value_item_get_name(item).c_str(), name.c_str()) == 0) return i;
+    if (!tol_value_item_is_deleted(item) && g_ascii_strcasecmp(tol_value_item_get_name(item).c_str(), name.c_str()) == 0)
+      return i;
   }
   return std::nullopt;
 }

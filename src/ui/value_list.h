@@ -5,10 +5,13 @@
 
 #include <gtk/gtk.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "hive/deleted.h"
 #include "hive/hive.h"
 #include "ui/value_item.h"
 
@@ -19,15 +22,23 @@ G_END_DECLS
 
 TolValueList* tol_value_list_new();
 
-// Shows the values of `key` (none: empty), tinted against the values of
-// `other_key` in `other` (none: untinted). The selected value stays selected
-// when the key still has it.
+// Deleted values to show after the live ones: indices into `scan`, read
+// from the hive the scan was taken of.
+struct TolDeletedRows {
+  const TolDeletedScan* scan = nullptr;  // null: none
+  std::vector<std::size_t> values;
+};
+
+// Shows the values of `key` (none: no live ones), tinted against the values
+// of `other_key` in `other` (none: untinted), then the deleted values, dimmed
+// and untinted. The selected value stays selected when the key still has it.
 void tol_value_list_show(TolValueList* self, const TolHive* hive, std::uint32_t key,
-                         const TolHive* other, std::uint32_t other_key);
+                         const TolHive* other, std::uint32_t other_key,
+                         const TolDeletedRows& deleted = {});
 
 // The selected row, or null (borrowed).
 TolValueItem* tol_value_list_get_selected(TolValueList* self);
-// The row of the value named `name` (ASCII case-insensitively).
+// The row of the live value named `name` (ASCII case-insensitively).
 std::optional<guint> tol_value_list_find(TolValueList* self, const std::string& name);
 // Selects and shows row `position`.
 void tol_value_list_select(TolValueList* self, guint position);

@@ -130,7 +130,8 @@ TEST(StyleSheet, IsTheExactRuleText) {
             ".tol-icon-folder { color: #e5a50a; }\n"
             ".tol-icon-string { color: #3584e4; }\n"
             ".tol-icon-number { color: #2ec27e; }\n"
-            ".tol-icon-binary { color: #e66100; }\n");
+            ".tol-icon-binary { color: #e66100; }\n"
+            ".tol-deleted { opacity: 0.55; }\n");
 }
 
 TEST(StyleSheet, ParsesWithoutErrors) {

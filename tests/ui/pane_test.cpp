@@ -196,12 +196,14 @@ TEST(PaneMenus, HoldTheirItemsInOrder) {
   for (const char* more : {"|", "Rename=pane.rename-key", "Delete=pane.delete-key", "|",
                            "Export...=pane.export", "Copy key name=pane.copy-name",
                            "Permissions...=pane.permissions", "Properties=pane.properties", "|",
-                           "Check hive…=pane.check-hive",
+                           "Show deleted items=pane.show-deleted", "Restore=pane.restore",
+                           "Restore to…=pane.restore-to", "|", "Check hive…=pane.check-hive",
                            "Repair or compact…=pane.repair-hive"})
     tree_expected.emplace_back(more);
   std::vector<std::string> value_expected = {"Modify...=pane.value-modify"};
   value_expected.insert(value_expected.end(), new_items.begin(), new_items.end());
-  for (const char* more : {"|", "Rename=pane.value-rename", "Delete=pane.value-delete"})
+  for (const char* more : {"|", "Rename=pane.value-rename", "Delete=pane.value-delete", "|",
+                           "Restore=pane.restore", "Restore to…=pane.restore-to"})
     value_expected.emplace_back(more);
 
   GMenuModel* tree = tol_menu_key_tree();
