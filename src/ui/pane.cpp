@@ -300,18 +300,18 @@ static void tol_pane_finalize(GObject* object) {
 enum { kPropShowDeleted = 1, kProps };
 static GParamSpec* g_pane_props[kProps];
 
-static void tol_pane_set_property(GObject* object, guint id, const GValue* value, GParamSpec* spec) {
+static void tol_pane_set_property(GObject* object, guint id, const GValue* value, GParamSpec* pspec) {
   if (id == kPropShowDeleted)
     tol_pane_set_show_deleted(TOL_PANE(object), g_value_get_boolean(value));
   else
-    G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+    G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
 }
 
-static void tol_pane_get_property(GObject* object, guint id, GValue* value, GParamSpec* spec) {
+static void tol_pane_get_property(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
   if (id == kPropShowDeleted)
     g_value_set_boolean(value, TOL_PANE(object)->show_deleted);
   else
-    G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+    G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
 }
 
 static void tol_pane_class_init(TolPaneClass* klass) {

@@ -124,12 +124,12 @@ TEST_F(Compare, TypeOnlyDataOnlyAndEveryDataLayout) {
   const Bytes big = pattern(40000);
   Bytes big_changed = big;
   big_changed.back() ^= 1;
-  const KeySpec spec = key("ROOT", {}, {val("t", 4, le32(5)), val("d", 4, le32(5)),
+  const KeySpec shape = key("ROOT", {}, {val("t", 4, le32(5)), val("d", 4, le32(5)),
                                          val("both", 4, le32(5)), val("prefix", 3, {1, 2, 3}),
                                          val("big", 3, big), val("same", 1, utf16le_sz("text"))});
-  const Side l = make(spec);
+  const Side l = make(shape);
   // Version 1.3 keeps the big data in one cell, 1.5 in segments.
-  const Side one_cell = make(spec, 3);
+  const Side one_cell = make(shape, 3);
   EXPECT_THAT(lines(diff(l, one_cell)), IsEmpty());
   EXPECT_THAT(lines(diff(one_cell, l)), IsEmpty());
 
@@ -205,9 +205,9 @@ TEST_F(Compare, DamagedListsStayFiniteAndSensible) {
 }
 
 TEST_F(Compare, ClassSecurityAndTimesOnlyWhenAsked) {
-  const KeySpec spec = key("ROOT", {key("K", {}, {val("v", 4, le32(1))})});
-  const Side l = make(spec);
-  const Side r = make_damaged(spec, [](HiveBuilder& b, BuiltTree& t) {
+  const KeySpec shape = key("ROOT", {key("K", {}, {val("v", 4, le32(1))})});
+  const Side l = make(shape);
+  const Side r = make_damaged(shape, [](HiveBuilder& b, BuiltTree& t) {
     const std::uint32_t k = t.key("K");
     const Bytes name = utf16le("Class");
     b.patch_u32(k, 0x30, b.cell(name));
@@ -223,7 +223,7 @@ TEST_F(Compare, ClassSecurityAndTimesOnlyWhenAsked) {
               ElementsAre("~ class K", "~ security K", "- value K|v"));
   EXPECT_THAT(lines(diff(l, r, {.security = false, .times = true})),
               ElementsAre("~ time K", "- value K|v"));
-  EXPECT_THAT(lines(diff(l, make(spec), {.security = true, .times = true})), IsEmpty());
+  EXPECT_THAT(lines(diff(l, make(shape), {.security = true, .times = true})), IsEmpty());
 }
 
 TEST_F(Compare, RefusesKeysItCannotReadAndStopsWhenAsked) {

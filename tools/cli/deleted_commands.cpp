@@ -115,28 +115,16 @@ struct UndeleteArgs {
 
 UndeleteArgs parse(std::span<const std::string> raw) {
   UndeleteArgs a;
-  for (std::size_t i = 0; i < raw.size(); ++i) {
-    const std::string& s = raw[i];
-    if (s == "--rename") {
-      a.rename = true;
-    } else if (s == "--force") {
-      a.force = true;
-    } else if (s == "--to" || s == "--value") {
-      if (i + 1 >= raw.size()) {
-        a.bad = true;
-        break;
-      }
-      (s == "--to" ? a.to : a.value) = raw[++i];
-    } else if (s == "--") {
-      a.pos.insert(a.pos.end(), raw.begin() + static_cast<std::ptrdiff_t>(i) + 1, raw.end());
-      break;
-    } else if (s.size() > 2 && s.compare(0, 2, "--") == 0) {
-      a.bad = true;
-      break;
-    } else {
-      a.pos.push_back(s);
-    }
+  const auto args = parse_args(raw, {"--rename", "--force"}, {"--to", "--value"});
+  if (!args) {
+    a.bad = true;
+    return a;
   }
+  a.pos = args->pos;
+  a.rename = args->has("--rename");
+  a.force = args->has("--force");
+  a.to = args->value({"--to"});
+  a.value = args->value({"--value"});
   return a;
 }
 

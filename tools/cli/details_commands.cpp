@@ -125,36 +125,26 @@ class Output {
 
 int cmd_timeline(std::span<const std::string> raw) {
   const Command& self = *find_command("timeline");
-  std::vector<std::string> pos;
+  const auto args = parse_args(raw, {}, {"--since", "--until", "--limit"});
+  if (!args) return usage_error(self);
+  const std::vector<std::string>& pos = args->pos;
   TolTimelineOptions options;
-  bool options_done = false;
-  for (std::size_t i = 0; i < raw.size(); ++i) {
-    const std::string& s = raw[i];
-    if (!options_done && s == "--") {
-      options_done = true;
-      continue;
-    }
-    if (options_done || s.size() < 3 || s.compare(0, 2, "--") != 0) {
-      pos.push_back(s);
-      continue;
-    }
-    if ((s != "--since" && s != "--until" && s != "--limit") || i + 1 >= raw.size())
-      return usage_error(self);
-    const std::string& v = raw[++i];
-    if (s == "--limit") {
-      const auto n = tol_value_parse_number(v, 0xFFFFFFFFu);
-      if (!n || *n == 0) return fail(kUsage, "--limit takes a positive number");
-      options.limit = static_cast<std::size_t>(*n);
-      continue;
-    }
+  if (const auto v = args->value({"--limit"})) {
+    const auto n = tol_value_parse_number(*v, 0xFFFFFFFFu);
+    if (!n || *n == 0) return fail(kUsage, "--limit takes a positive number");
+    options.limit = static_cast<std::size_t>(*n);
+  }
+  for (const char* bound : {"--since", "--until"}) {
+    const auto v = args->value({bound});
+    if (!v) continue;
     GError* error = nullptr;
-    const auto time = tol_filetime_parse_iso8601(v, &error);
+    const auto time = tol_filetime_parse_iso8601(*v, &error);
     if (!time) {
       const int rc = fail(kUsage, error && error->message ? error->message : "invalid time");
       g_clear_error(&error);
       return rc;
     }
-    (s == "--since" ? options.since : options.until) = *time;
+    (g_str_equal(bound, "--since") ? options.since : options.until) = *time;
   }
   if (pos.empty() || pos.size() > 2) return usage_error(self);
   TolHivePtr hive = open_hive(pos[0]);

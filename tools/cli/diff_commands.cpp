@@ -33,30 +33,16 @@ struct Args {
 
 Args parse(std::span<const std::string> raw) {
   Args a;
-  for (std::size_t i = 0; i < raw.size(); ++i) {
-    const std::string& s = raw[i];
-    if (s == "-o" || s == "--output") {
-      if (i + 1 >= raw.size()) {
-        a.bad = true;
-        break;
-      }
-      a.output = raw[++i];
-    } else if (s == "--stat") {
-      a.stat = true;
-    } else if (s == "--security") {
-      a.options.security = true;
-    } else if (s == "--times") {
-      a.options.times = true;
-    } else if (s == "--") {
-      a.pos.insert(a.pos.end(), raw.begin() + static_cast<std::ptrdiff_t>(i) + 1, raw.end());
-      break;
-    } else if (s.size() > 1 && s[0] == '-') {
-      a.bad = true;
-      break;
-    } else {
-      a.pos.push_back(s);
-    }
+  const auto args = parse_args(raw, {"--stat", "--security", "--times"}, {"-o", "--output"});
+  if (!args) {
+    a.bad = true;
+    return a;
   }
+  a.pos = args->pos;
+  a.output = args->value({"-o", "--output"});
+  a.stat = args->has("--stat");
+  a.options.security = args->has("--security");
+  a.options.times = args->has("--times");
   return a;
 }
 

@@ -40,28 +40,18 @@ struct Args {
 
 Args parse(std::span<const std::string> raw) {
   Args a;
-  for (std::size_t i = 0; i < raw.size(); ++i) {
-    const std::string& s = raw[i];
-    if (s == "--force") {
-      a.force = true;
-    } else if (s == "--sddl" || s == "--decode") {
-      (s == "--sddl" ? a.sddl : a.decode) = true;
-    } else if (s == "--root-name" || s == "--set" || s == "--set-sddl") {
-      if (i + 1 >= raw.size()) {
-        a.bad = true;
-        break;
-      }
-      (s == "--set" ? a.set_hex : s == "--set-sddl" ? a.set_sddl : a.root_name) = raw[++i];
-    } else if (s == "--") {
-      a.pos.insert(a.pos.end(), raw.begin() + static_cast<std::ptrdiff_t>(i) + 1, raw.end());
-      break;
-    } else if (s.size() > 2 && s.compare(0, 2, "--") == 0) {
-      a.bad = true;
-      break;
-    } else {
-      a.pos.push_back(s);
-    }
+  const auto args = parse_args(raw, {"--force", "--sddl", "--decode"}, {"--root-name", "--set", "--set-sddl"});
+  if (!args) {
+    a.bad = true;
+    return a;
   }
+  a.pos = args->pos;
+  a.force = args->has("--force");
+  a.sddl = args->has("--sddl");
+  a.decode = args->has("--decode");
+  a.root_name = args->value({"--root-name"});
+  a.set_hex = args->value({"--set"});
+  a.set_sddl = args->value({"--set-sddl"});
   return a;
 }
 

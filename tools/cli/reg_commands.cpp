@@ -27,28 +27,17 @@ struct Args {
 
 Args parse(std::span<const std::string> raw, bool allow_output, bool allow_force) {
   Args a;
-  for (std::size_t i = 0; i < raw.size(); ++i) {
-    const std::string& s = raw[i];
-    if (allow_output && (s == "-o" || s == "--output")) {
-      if (i + 1 >= raw.size()) {
-        a.bad = true;
-        break;
-      }
-      a.output = raw[++i];
-    } else if (allow_force && s == "--force") {
-      a.force = true;
-    } else if (allow_output && s == "--stat") {
-      a.stat = true;
-    } else if (s == "--") {
-      a.pos.insert(a.pos.end(), raw.begin() + static_cast<std::ptrdiff_t>(i) + 1, raw.end());
-      break;
-    } else if (s.size() > 1 && s[0] == '-') {
-      a.bad = true;
-      break;
-    } else {
-      a.pos.push_back(s);
-    }
+  const auto args = allow_output ? parse_args(raw, {"--stat"}, {"-o", "--output"})
+                    : allow_force ? parse_args(raw, {"--force"}, {})
+                                  : parse_args(raw, {}, {});
+  if (!args) {
+    a.bad = true;
+    return a;
   }
+  a.pos = args->pos;
+  a.output = args->value({"-o", "--output"});
+  a.stat = args->has("--stat");
+  a.force = args->has("--force");
   return a;
 }
 

@@ -18,6 +18,49 @@ int usage_error(const Command& cmd) {
   return fail(kUsage, std::string("usage: tolvane-cli ") + cmd.name + " " + cmd.synopsis);
 }
 
+bool CommandArgs::has(std::string_view flag) const {
+  for (const std::string& f : flags)
+    if (f == flag) return true;
+  return false;
+}
+
+std::optional<std::string> CommandArgs::value(std::initializer_list<std::string_view> names) const {
+  std::optional<std::string> out;
+  for (const auto& [name, v] : values)
+    for (std::string_view n : names)
+      if (name == n) out = v;
+  return out;
+}
+
+std::optional<CommandArgs> parse_args(std::span<const std::string> raw,
+                                      std::initializer_list<std::string_view> flags,
+                                      std::initializer_list<std::string_view> valued) {
+  auto among = [](std::string_view s, std::initializer_list<std::string_view> names) {
+    for (std::string_view n : names)
+      if (s == n) return true;
+    return false;
+  };
+  CommandArgs a;
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    const std::string& s = raw[i];
+    if (s == "--") {
+      a.pos.insert(a.pos.end(), raw.begin() + static_cast<std::ptrdiff_t>(i) + 1, raw.end());
+      break;
+    }
+    if (among(s, flags)) {
+      a.flags.push_back(s);
+    } else if (among(s, valued)) {
+      if (i + 1 >= raw.size()) return std::nullopt;
+      a.values.emplace_back(s, raw[++i]);
+    } else if (s.size() > 2 && s.compare(0, 2, "--") == 0) {
+      return std::nullopt;
+    } else {
+      a.pos.push_back(s);
+    }
+  }
+  return a;
+}
+
 const Command* find_command(std::string_view name) {
   for (const Command& c : commands())
     if (name == c.name) return &c;

@@ -6,6 +6,8 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "cli/cli.h"
 #include "hive/hive.h"
@@ -13,6 +15,24 @@
 namespace tolcli {
 
 const Command* find_command(std::string_view name);
+
+// A command's arguments: positionals, and the options given from the ones it
+// knows. Flags stand alone; valued options take the next argument (the last
+// use wins). "--" ends the options, so a positional may start with dashes;
+// an argument of one dash that names no option is a positional (a number
+// such as -1).
+struct CommandArgs {
+  std::vector<std::string> pos;
+  std::vector<std::string> flags;
+  std::vector<std::pair<std::string, std::string>> values;
+  bool has(std::string_view flag) const;
+  // The value given with any of the names, or nothing.
+  std::optional<std::string> value(std::initializer_list<std::string_view> names) const;
+};
+// Nothing for an unknown "--option", or a valued option without its value.
+std::optional<CommandArgs> parse_args(std::span<const std::string> raw,
+                                      std::initializer_list<std::string_view> flags,
+                                      std::initializer_list<std::string_view> valued);
 
 // Whether hives are opened with their transaction logs applied (the default)
 // or as the files are on disk (--no-logs).
