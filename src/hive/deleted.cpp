@@ -15,6 +15,7 @@
 #include <unordered_set>
 
 #include "hive/cell_bounds.h"
+#include "hive/details.h"
 #include "hive/format.h"
 #include "hive/names.h"
 
@@ -730,12 +731,9 @@ std::optional<std::size_t> tol_deleted_find_value(const TolDeletedScan& scan, st
 }
 
 std::string tol_deleted_time_text(std::uint64_t filetime) {
-  constexpr std::int64_t kUnixEpochSeconds = 11644473600;
-  const auto seconds = static_cast<std::int64_t>(filetime / 10000000) - kUnixEpochSeconds;
-  g_autoptr(GDateTime) time = g_date_time_new_from_unix_utc(seconds);
-  if (!time) return "?";
-  g_autofree gchar* text = g_date_time_format(time, "%Y-%m-%dT%H:%M:%SZ");
-  return text ? text : "?";
+  std::string text = tol_filetime_iso8601(filetime);
+  // A deleted record's time may be garbage; beyond the year 9999 it is no time.
+  return text.size() == sizeof("YYYY-MM-DDTHH:MM:SSZ") - 1 ? text : "?";
 }
 
 const char* tol_deleted_confidence_name(TolDeletedConfidence confidence) {

@@ -111,6 +111,10 @@ void tol_filetime_append_iso8601(std::string& out, std::uint64_t filetime, bool 
   out += 'Z';
 }
 
+std::int64_t tol_filetime_unix_seconds(std::uint64_t filetime) {
+  return static_cast<std::int64_t>(filetime / TOL_FILETIME_PER_SECOND) - kDays1601To1970 * kSecondsPerDay;
+}
+
 std::string tol_filetime_iso8601(std::uint64_t filetime, bool fraction) {
   std::string out;
   tol_filetime_append_iso8601(out, filetime, fraction);

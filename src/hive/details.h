@@ -29,6 +29,8 @@ inline constexpr std::uint64_t TOL_FILETIME_PER_SECOND = 10000000;
 std::string tol_filetime_iso8601(std::uint64_t filetime, bool fraction = false);
 // Appends the same to `out`, for lists that format many times into one buffer.
 void tol_filetime_append_iso8601(std::string& out, std::uint64_t filetime, bool fraction = false);
+// Seconds since 1970-01-01 UTC (negative before), for APIs that count so.
+std::int64_t tol_filetime_unix_seconds(std::uint64_t filetime);
 // The FILETIME of "YYYY-MM-DD", "YYYY-MM-DDTHH:MM", "YYYY-MM-DDTHH:MM:SS" with
 // an optional fraction of up to 7 digits, a space instead of the "T" and an
 // optional trailing "Z"; always UTC. Nothing, with a TOL_HIVE_ERROR_INVALID

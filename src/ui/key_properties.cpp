@@ -16,8 +16,6 @@ G_DEFINE_FINAL_TYPE(TolKeyProperties, tol_key_properties, ADW_TYPE_WINDOW)
 
 namespace {
 
-constexpr std::int64_t kFiletimeUnixEpoch = 11644473600;  // seconds from 1601 to 1970
-
 void add_row(TolKeyProperties* self, const char* title, const std::string& text, const std::string& tooltip = {}) {
   GtkWidget* row = adw_action_row_new();
   adw_preferences_row_set_title(ADW_PREFERENCES_ROW(row), title);
@@ -72,8 +70,7 @@ static void tol_key_properties_init(TolKeyProperties* self) {
 
 std::string tol_filetime_local_text(std::uint64_t filetime) {
   if (filetime == 0) return {};
-  const std::int64_t seconds = static_cast<std::int64_t>(filetime / TOL_FILETIME_PER_SECOND) - kFiletimeUnixEpoch;
-  g_autoptr(GDateTime) utc = g_date_time_new_from_unix_utc(seconds);
+  g_autoptr(GDateTime) utc = g_date_time_new_from_unix_utc(tol_filetime_unix_seconds(filetime));
   if (utc == nullptr) return tol_filetime_iso8601(filetime);  // beyond what GDateTime holds
   g_autoptr(GDateTime) local = g_date_time_to_local(utc);
   g_autofree char* text = g_date_time_format(local, "%Y-%m-%d %H:%M:%S");

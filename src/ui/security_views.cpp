@@ -47,15 +47,10 @@ std::string joined(const std::vector<std::string>& parts) {
   return out;
 }
 
-std::string principal(const TolSid& sid) {
-  const TolWellKnownSid* known = tol_sid_well_known(sid);
-  return known != nullptr ? tol_sid_display(sid) : tol_sid_string(sid);
-}
-
 std::string owner_group(const TolSecurityDescriptor& sd) {
   const std::string none = _("none");
-  return tol_format(_("Owner: %s · Group: %s"), sd.owner ? principal(*sd.owner).c_str() : none.c_str(),
-                    sd.group ? principal(*sd.group).c_str() : none.c_str());
+  return tol_format(_("Owner: %s · Group: %s"), sd.owner ? tol_sid_display(*sd.owner).c_str() : none.c_str(),
+                    sd.group ? tol_sid_display(*sd.group).c_str() : none.c_str());
 }
 
 void show_rows(TolSecurityViews* self, const std::optional<TolSecurityDescriptor>& sd, const std::string& problem) {
@@ -86,7 +81,7 @@ void show_rows(TolSecurityViews* self, const std::optional<TolSecurityDescriptor
   gtk_label_set_text(GTK_LABEL(self->summary), summary.c_str());
   for (const TolAce& ace : sd->dacl.aces) {
     const std::array<std::string, kColumns> row = {
-        principal(ace.sid), tol_ace_type_name(ace.type), joined(tol_access_mask_names(ace.mask)),
+        tol_sid_display(ace.sid), tol_ace_type_name(ace.type), joined(tol_access_mask_names(ace.mask)),
         tol_ace_applies_to(ace.flags), (ace.flags & TOL_ACE_INHERITED) != 0 ? _("Yes") : _("No")};
     const int y = static_cast<int>(s.rows.size()) + 1;
     for (int col = 0; col < kColumns; ++col) {
